@@ -1,0 +1,34 @@
+# Compiler settings shared by every target, and the helper that makes a shared
+# library look like a C library to its users.
+
+add_compile_options(-Wall -Wextra -Wshadow -Wformat=2 -Wcast-align -Wundef)
+if(CMAKE_BUILD_TYPE STREQUAL "")
+  set(CMAKE_BUILD_TYPE RelWithDebInfo)
+endif()
+
+if(HV_SANITIZE)
+  add_compile_options(-fsanitize=address,undefined -fno-sanitize-recover=undefined
+                      -fno-omit-frame-pointer)
+  add_link_options(-fsanitize=address,undefined)
+endif()
+
+# A C++ library with a C face: no exceptions, no RTTI, no guard calls for local
+# statics, nothing visible but what the version script exports, and linked with
+# the C driver so that neither libstdc++ nor libgcc_s becomes a dependency.
+function(hv_c_abi_library target version_script)
+  target_compile_options(${target} PRIVATE
+    $<$<COMPILE_LANGUAGE:CXX>:-fno-exceptions -fno-rtti -fno-threadsafe-statics>)
+  set_target_properties(${target} PROPERTIES
+    LINKER_LANGUAGE C
+    C_VISIBILITY_PRESET hidden
+    CXX_VISIBILITY_PRESET hidden
+    VISIBILITY_INLINES_HIDDEN ON
+    LINK_DEPENDS ${version_script})
+  # --no-undefined: any libstdc++ or libgcc_s symbol that slips in fails the link.
+  target_link_options(${target} PRIVATE "LINKER:--version-script=${version_script}"
+                      "LINKER:--as-needed" "LINKER:--no-undefined")
+endfunction()
+
+# CMake adds the C++ runtime to a C-linked target made of C++ objects; the C ABI
+# libraries must not depend on it (executables link with the C++ driver anyway).
+set(CMAKE_CXX_IMPLICIT_LINK_LIBRARIES "")
