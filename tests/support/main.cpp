@@ -1,0 +1,25 @@
+// The main of every test program: the tests run inside the sandbox of harness.h.
+#include "sandbox.h"
+
+#include <cstdio>
+#include <gtest/gtest.h>
+
+int main(int argc, char **argv) {
+    // The "threadsafe" style re-executes the binary, which under qemu-i386 means
+    // leaving the emulator; forking death tests work under qemu and in the sandbox.
+    GTEST_FLAG_SET(death_test_style, "fast");
+    testing::InitGoogleTest(&argc, argv);
+    // Listing happens at build time, where there is no root and no namespace.
+    if (GTEST_FLAG_GET(list_tests))
+        return RUN_ALL_TESTS();
+    hv::test::enter_sandbox();
+    int status = RUN_ALL_TESTS();
+    // CTest runs one case per process by name: a name that no longer matches (a
+    // renamed case, a parameter name that changes between runs) must not pass.
+    if (testing::UnitTest::GetInstance()->test_to_run_count() == 0) {
+        fprintf(stderr, "hv-test: no test matches the filter \"%s\"\n",
+                GTEST_FLAG_GET(filter).c_str());
+        return 1;
+    }
+    return status;
+}
