@@ -1,0 +1,61 @@
+#include "cli.h"
+
+#include <cstdarg>
+#include <cstdio>
+#include <cstring>
+
+namespace hvext {
+namespace {
+
+__attribute__((format(printf, 2, 0)))
+void vcomplain(const char *cmd, const char *format, va_list args) {
+    if (cmd)
+        std::fprintf(stderr, "hvext %s: ", cmd);
+    else
+        std::fputs("hvext: ", stderr);
+    std::vfprintf(stderr, format, args);
+    std::fputc('\n', stderr);
+}
+
+}  // namespace
+
+void complain(const char *cmd, const char *format, ...) {
+    va_list args;
+    va_start(args, format);
+    vcomplain(cmd, format, args);
+    va_end(args);
+}
+
+int usage_error(const char *cmd, const char *format, ...) {
+    va_list args;
+    va_start(args, format);
+    vcomplain(cmd, format, args);
+    va_end(args);
+    return kExitUsage;
+}
+
+bool is_help_option(const char *arg) {
+    return std::strcmp(arg, "-h") == 0 || std::strcmp(arg, "--help") == 0;
+}
+
+int scan_operands(int argc, char **argv, const char *help, int *first) {
+    int i = 1;
+    for (; i < argc; ++i) {
+        const char *arg = argv[i];
+        if (arg[0] != '-' || arg[1] == '\0')
+            break;  // an operand; a lone "-" is one too
+        if (std::strcmp(arg, "--") == 0) {
+            ++i;
+            break;
+        }
+        if (is_help_option(arg)) {
+            std::fputs(help, stdout);
+            return kExitOk;
+        }
+        return usage_error(argv[0], "unknown option '%s'", arg);
+    }
+    *first = i;
+    return -1;
+}
+
+}  // namespace hvext
