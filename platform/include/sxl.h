@@ -80,8 +80,10 @@ gid_t sxl_getegid(void);
 int sxl_setregid(gid_t rgid, gid_t egid);
 struct passwd *sxl_getpwuid(uid_t uid);
 /* The classic four-character password-ageing text of the account with this login
- * name (maximum weeks, minimum weeks, week of the last change, base-64 digits),
- * or null when the account has none. The text lives until the next call. */
+ * name, or null when the account has none. Each character is a base-64 digit of
+ * the alphabet "./0-9A-Za-z" (0 to 63): maximum weeks, minimum weeks, then the
+ * week of the last change (weeks since 1970) as two digits, low digit first.
+ * The text lives until the next call. */
 const char *sxl_getpwdage(const char *account);
 
 /* Time and memory. */

@@ -16,6 +16,11 @@ constexpr const char *kHelp =
     "  uap:   the UAP area, written \"~UAP\"\n"
     "  alt0:  alternative area slot 0 (only when set)\n"
     "  alt1:  alternative area slot 1, written \"@/\" (only when set; see hvext -a)\n"
+    "  starts: the system start count from ~/sys/sysdata (0 when unknown)\n"
+    "  timezone: the installation's time-zone name (only when known; see hvext tz)\n"
+    "  timediff: UTC minus local time now, in seconds (-3600 for UTC+1)\n"
+    "  account: the system account's user and group ids (uid:gid), or \"not found\"\n"
+    "  playpen: whether the real user may use the play-pen (yes or no)\n"
     "\n"
     "Options:\n"
     "  -h, --help  display this help and exit\n";
@@ -38,6 +43,17 @@ int cmd_info(int argc, char **argv) {
     for (int slot = 0; slot < 2; ++slot)
         if (ext_GetAlternativeArea(slot, buf))
             std::printf("alt%d: %s\n", slot, buf);
+    std::printf("starts: %d\n", ext_GetSystemStartCount());
+    if (const char *zone = ext_GetSystemTimezoneName())
+        std::printf("timezone: %s\n", zone);
+    std::printf("timediff: %d\n", ext_TimeDiff());
+    // An id of 0 is how the library says the account is missing.
+    if (const uid_t uid = ext_GetOrdavinUid(); uid != 0)
+        std::printf("account: %u:%u\n", static_cast<unsigned>(uid),
+                    static_cast<unsigned>(ext_GetOrdavinGid()));
+    else
+        std::printf("account: not found\n");
+    std::printf("playpen: %s\n", ext_PlayPenAllowed() ? "yes" : "no");
     return kExitOk;
 }
 

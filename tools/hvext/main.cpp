@@ -13,7 +13,17 @@
 // hvext::cmd_NAME in cmd_NAME.cpp.
 #define HVEXT_COMMANDS(X)                                               \
     X(info, "show the installation areas")                              \
-    X(path, "expand file-name tokens into absolute paths")
+    X(path, "expand file-name tokens into absolute paths")              \
+    X(short, "shorten absolute paths into file-name tokens")            \
+    X(config, "print customise-info settings")                          \
+    X(lock, "run a command holding a record lock on a file")            \
+    X(copy, "copy a file with its permission bits and owner")           \
+    X(chown, "give files to the system account")                        \
+    X(tz, "print the time-zone name, or TZIDs for aliases")             \
+    X(lang, "cut a language code; its catalogue directory")             \
+    X(glob, "match strings against a wildcard pattern")                 \
+    X(crc16, "print the CRC-16 of files")                               \
+    X(argv, "split a command line into words")
 
 namespace hvext {
 
