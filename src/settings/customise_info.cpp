@@ -1,0 +1,226 @@
+// The customise info store: the key=value settings of "~/sys/general.cfg", read at
+// the first lookup into one string pool and a table of offsets into it, and kept
+// until ext_FreeInfo.
+//
+// A line is what one sxl_fgets brings: at most 1,022 characters, so a longer line
+// arrives as several lines, each parsed by itself. A NUL byte ends a line's text;
+// whatever the same read brought after it is ignored. Lines that begin with "#",
+// a blank, a control byte or a byte of 0x80 or above are skipped, and so are lines
+// without "=" or with an empty key.
+
+#include <algorithm>
+#include <climits>
+#include <cstdint>
+#include <cstring>
+#include <pthread.h>
+#include <span>
+
+#include "hv_ext.h"
+#include "internal/owned_file.h"
+#include "internal/path_buffer.h"
+#include "internal/scoped_lock.h"
+#include "sxl.h"
+
+namespace hv::settings {
+namespace {
+
+constexpr char kSettingsName[] = "~/sys/general.cfg";
+// sxl_fgets with a limit of one less than the buffer: 1,022 characters per read.
+constexpr int kLineBuffer = 1024;
+constexpr int kReadLimit = kLineBuffer - 1;
+constexpr int kTableStep = 4;
+// The pool grows by kPoolStep bytes, or by the string and two bytes when the
+// string is at least kLongString characters long.
+constexpr std::size_t kPoolStep = 128;
+constexpr std::size_t kLongString = 127;
+
+// Offsets rather than pointers, so that entries survive the pool moving when it
+// grows. Offset 0 is the pool's leading NUL and names no string.
+struct Entry {
+    std::int32_t key;
+    std::int32_t value;
+};
+static_assert(sizeof(Entry) == 8);
+
+// Offsets are 32-bit, and a table's size in bytes must fit size_t on i386 too.
+constexpr std::size_t kMaxPool = INT32_MAX;
+constexpr int kMaxEntries =
+    static_cast<int>(std::min<std::size_t>(INT_MAX, SIZE_MAX / sizeof(Entry)));
+
+// Everything below is guarded by g_mutex. A present table means loaded.
+struct Store {
+    Entry *table;
+    int capacity;
+    int count;
+    char *pool;
+    int pool_capacity;
+    int pool_used;
+    int out_of_memory;
+};
+
+constinit pthread_once_t g_once = PTHREAD_ONCE_INIT;
+constinit pthread_mutex_t g_mutex = {};
+constinit Store g_store = {};
+// The pool after it failed to grow: never freed, never written.
+constinit char g_no_pool[1] = {};
+
+void create_mutex() {
+    pthread_mutexattr_t attr;
+    sxl_pthread_mutexattr_init(&attr);
+    sxl_pthread_mutex_init(&g_mutex, &attr);
+    sxl_pthread_mutexattr_destroy(&attr);
+}
+
+pthread_mutex_t &store_mutex() {
+    sxl_pthread_once(&g_once, create_mutex);
+    return g_mutex;
+}
+
+bool enter_out_of_memory() {
+    g_store.pool = g_no_pool;
+    g_store.out_of_memory = 1;
+    return false;
+}
+
+// Room for a string of this length; on failure the store is out of memory and the
+// old pool, which nothing can reach any more, is released.
+bool grow_pool(std::size_t length) {
+    const std::size_t step = length < kLongString ? kPoolStep : length + 2;
+    const auto capacity = static_cast<std::size_t>(g_store.pool_capacity);
+    char *grown = nullptr;
+    if (step <= kMaxPool - capacity) {
+        grown = static_cast<char *>(g_store.pool == nullptr
+                                        ? sxl_malloc(capacity + step)
+                                        : sxl_realloc(g_store.pool, capacity + step));
+    }
+    if (grown == nullptr) {
+        if (g_store.pool != nullptr) sxl_free(g_store.pool);
+        return enter_out_of_memory();
+    }
+    if (g_store.pool == nullptr) {
+        grown[0] = '\0';
+        g_store.pool_used = 1;
+    }
+    g_store.pool = grown;
+    g_store.pool_capacity = static_cast<int>(capacity + step);
+    return true;
+}
+
+// Copies text and its NUL into the pool: its offset, or 0 when the pool cannot
+// take it. A string that would exactly fill the pool makes it grow first.
+std::int32_t pool_append(const char *text) {
+    if (g_store.out_of_memory) return 0;
+    const std::size_t length = std::strlen(text);
+    const auto used = static_cast<std::size_t>(g_store.pool_used);
+    if (g_store.pool == nullptr ||
+        used + length + 1 >= static_cast<std::size_t>(g_store.pool_capacity)) {
+        if (!grow_pool(length)) return 0;
+    }
+    const std::int32_t offset = g_store.pool_used;
+    std::memcpy(g_store.pool + offset, text, length + 1);
+    g_store.pool_used = offset + static_cast<std::int32_t>(length + 1);
+    return offset;
+}
+
+bool allocate_table() {
+    auto *table = static_cast<Entry *>(sxl_malloc(kTableStep * sizeof(Entry)));
+    if (table == nullptr) return false;
+    g_store.table = table;
+    g_store.capacity = kTableStep;
+    g_store.count = 0;
+    return true;
+}
+
+// Room for one more entry. A table that cannot grow is dropped, leaving the store
+// unloaded; the pool keeps this attempt's strings and the next load appends to it.
+bool make_room() {
+    if (g_store.count < g_store.capacity) return true;
+    Entry *grown = nullptr;
+    if (g_store.capacity <= kMaxEntries - kTableStep) {
+        const auto size = static_cast<std::size_t>(g_store.capacity + kTableStep) * sizeof(Entry);
+        grown = static_cast<Entry *>(sxl_realloc(g_store.table, size));
+    }
+    if (grown == nullptr) {
+        sxl_free(g_store.table);
+        g_store.table = nullptr;
+        g_store.count = 0;
+        return false;
+    }
+    g_store.table = grown;
+    g_store.capacity += kTableStep;
+    return true;
+}
+
+// Splits a line in place into key and value; false for a line that holds none.
+bool split_line(char *line, char **key, char **value) {
+    if (line[0] == '#' || static_cast<signed char>(line[0]) <= ' ') return false;
+    if (char *newline = std::strchr(line, '\n')) *newline = '\0';
+    char *equals = std::strchr(line, '=');
+    if (equals == nullptr || equals == line) return false;
+    *equals = '\0';
+    char *text = equals + 1;
+    std::replace(text, text + std::strlen(text), '_', ' ');
+    *key = line;
+    *value = text;
+    return true;
+}
+
+// Fills the table from the file. A missing file leaves a loaded, empty store: its
+// absence is remembered until ext_FreeInfo like any content.
+bool load() {
+    if (!allocate_table()) return false;
+    char path[kPathMax];
+    if (ext_GetActualFName(kSettingsName, path) == nullptr) return false;
+    OwnedFile file(sxl_fopen(path, "r"));
+    if (!file) return false;
+    char line[kLineBuffer];
+    while (sxl_fgets(line, kReadLimit, file.get()) != nullptr) {
+        char *key = nullptr;
+        char *value = nullptr;
+        if (!split_line(line, &key, &value)) continue;
+        if (!make_room()) return false;
+        // The count grows only once both strings are in: a half entry stays unseen.
+        Entry &entry = g_store.table[g_store.count];
+        entry.key = pool_append(key);
+        if (entry.key == 0) return false;
+        entry.value = pool_append(value);
+        if (entry.value == 0) return false;
+        ++g_store.count;
+    }
+    return true;
+}
+
+// The last entry with this key, so that the last of duplicates wins.
+const Entry *find(const char *key) {
+    const std::span<const Entry> entries(g_store.table, static_cast<std::size_t>(g_store.count));
+    const auto found = std::find_if(entries.rbegin(), entries.rend(), [key](const Entry &entry) {
+        return std::strcmp(g_store.pool + entry.key, key) == 0;
+    });
+    return found == entries.rend() ? nullptr : &*found;
+}
+
+}  // namespace
+}  // namespace hv::settings
+
+using namespace hv;
+using namespace hv::settings;
+
+extern "C" int ext_GetCustomiseInfo(const char *key, char **value) noexcept {
+    if (key == nullptr || value == nullptr) return 0;
+    ScopedLock lock(store_mutex());
+    if (g_store.table == nullptr && !load()) return 0;
+    // Entries stored before the pool failed point into a pool that is gone.
+    if (g_store.out_of_memory) return 0;
+    const Entry *entry = find(key);
+    if (entry == nullptr) return 0;
+    *value = g_store.pool + entry->value;
+    return 1;
+}
+
+extern "C" void ext_FreeInfo(void) noexcept {
+    ScopedLock lock(store_mutex());
+    if (g_store.table == nullptr) return;
+    sxl_free(g_store.table);
+    if (!g_store.out_of_memory) sxl_free(g_store.pool);
+    g_store = Store{};
+}
