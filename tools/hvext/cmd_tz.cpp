@@ -1,0 +1,62 @@
+// hvext tz: the installation's time zone, and TZIDs for time-zone aliases.
+#include <cstdio>
+
+#include "cli.h"
+#include "hv_ext.h"
+
+namespace hvext {
+namespace {
+
+constexpr const char *kHelp =
+    "Usage: hvext tz [<alias>...]\n"
+    "\n"
+    "Without an alias, prints the installation's time-zone name: the site string\n"
+    "TIMEZONE_NAME (HV_SITE_TIMEZONE_NAME with the stand-in libraries), else the\n"
+    "first usable line of /etc/timezone.\n"
+    "\n"
+    "With aliases, prints one TZID per alias, in order, as ~/sys/TimeZoneMap maps\n"
+    "it (ignoring case; the last matching line wins). An alias that does not match\n"
+    "prints the library's default, Europe/London, is named on stderr, and makes\n"
+    "the exit status 1.\n"
+    "\n"
+    "Options:\n"
+    "  -h, --help  display this help and exit\n";
+
+// The library's TZID buffer: 79 characters and the NUL.
+constexpr int kTzidBuffer = 80;
+
+int print_system_zone(const char *cmd) {
+    const char *name = ext_GetSystemTimezoneName();
+    if (name == nullptr) {
+        complain(cmd, "no time-zone name: TIMEZONE_NAME is not set and /etc/timezone "
+                      "has no usable line");
+        return kExitNo;
+    }
+    std::puts(name);
+    return kExitOk;
+}
+
+}  // namespace
+
+int cmd_tz(int argc, char **argv) {
+    int first = 0;
+    if (int status = scan_operands(argc, argv, kHelp, &first); status >= 0)
+        return status;
+    if (first >= argc)
+        return print_system_zone(argv[0]);
+
+    int status = kExitOk;
+    for (int i = first; i < argc; ++i) {
+        char tzid[kTzidBuffer];
+        const int found = ext_GetTZIDFromAlias(argv[i], tzid);
+        std::puts(tzid);
+        if (!found) {
+            std::fflush(stdout);  // keep the message in order with earlier lines
+            complain(argv[0], "no TZID for '%s' in ~/sys/TimeZoneMap", argv[i]);
+            status = kExitNo;
+        }
+    }
+    return status;
+}
+
+}  // namespace hvext
