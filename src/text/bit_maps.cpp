@@ -72,14 +72,19 @@ int flagged_bytes(Word flags) {
     return static_cast<int>(((flags >> 7) * kLowBits) >> (8 * (kWordBytes - 1)));
 }
 
+// True when the block of kBlockBytes at p is all 0xFF. The words are ANDed in
+// pairs, not in a chain, so that the loads and ANDs can run side by side.
+bool full_block(const unsigned char *p) {
+    Word w[kBlockWords];
+    for (int j = 0; j < kBlockWords; ++j) w[j] = load(p + j * kWordBytes);
+    for (int width = kBlockWords / 2; width > 0; width /= 2)
+        for (int j = 0; j < width; ++j) w[j] &= w[j + width];
+    return w[0] == kAllOnes;
+}
+
 // The index of the first byte in [i, end) that is not 0xFF, or end.
 int next_nonfull(const unsigned char *map, int i, int end) {
-    while (end - i >= kBlockBytes) {
-        Word all = kAllOnes;
-        for (int w = 0; w < kBlockWords; ++w) all &= load(map + i + w * kWordBytes);
-        if (all != kAllOnes) break;
-        i += kBlockBytes;
-    }
+    while (end - i >= kBlockBytes && full_block(map + i)) i += kBlockBytes;
     for (; end - i >= kWordBytes; i += kWordBytes)
         if (const Word vacant = ~load(map + i))
             return i + first_flagged_byte(nonzero_bytes(vacant));
