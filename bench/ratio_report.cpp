@@ -63,7 +63,7 @@ int run_with_ratios(int argc, char **argv, std::span<const Ratio> ratios) {
             continue;
         }
         const double factor = subject / reference;
-        std::printf("%s = %.1fx (target <= %gx)%s\n", ratio.label, factor, ratio.target,
+        std::printf("%s = %.3gx (target <= %gx)%s\n", ratio.label, factor, ratio.target,
                     factor > ratio.target ? "  OVER TARGET" : "");
     }
     return 0;
