@@ -11,6 +11,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
+#include <fstream>
 #include <string>
 #include <sys/mount.h>
 #include <sys/stat.h>
@@ -84,16 +85,55 @@ void bind_back(const std::vector<KeptDir> &kept) {
     }
 }
 
-// /usr becomes an overlay whose upper layer lives on a tmpfs mounted on /opt for
-// the moment; the real /opt tmpfs later covers it, and the overlay keeps it alive.
-void writable_usr() {
-    mount_tmpfs("/opt", "mode=0700");
-    make_dirs("/opt/usr/upper", 0755);
-    make_dirs("/opt/usr/work", 0755);
-    if (mount("overlay", "/usr", "overlay", 0,
-              "lowerdir=/usr,upperdir=/opt/usr/upper,workdir=/opt/usr/work") != 0)
-        detail::fail("cannot mount a writable overlay on", "/usr", errno);
-    make_dirs("/usr/morvek/bin", 0755);
+// A writable layer over a host directory. The upper layers live on a tmpfs
+// mounted on /opt for the moment; the real /opt tmpfs later covers it, and the
+// overlays keep it alive. Files put in the upper layer before the mount hide the
+// host's.
+std::string upper_layer(const char *dir) {
+    return std::string("/opt/layers") + dir + "/upper";
+}
+
+void overlay(const char *dir) {
+    const std::string layers = std::string("/opt/layers") + dir;
+    make_dirs(layers + "/upper", 0755);
+    make_dirs(layers + "/work", 0755);
+    const std::string options = std::string("lowerdir=") + dir + ",upperdir=" + layers +
+                                "/upper,workdir=" + layers + "/work";
+    if (mount("overlay", dir, "overlay", 0, options.c_str()) != 0)
+        detail::fail("cannot mount a writable overlay on", dir, errno);
+}
+
+// Puts a copy of the host's /etc file into the upper layer, without any morvek line
+// the host may have and with `account` appended. A user namespace cannot copy up a
+// file of an unmapped owner later, so every file a test rewrites is placed here.
+void etc_file(const char *name, const std::string &account) {
+    const std::string host = std::string("/etc/") + name;
+    struct stat st = {};
+    if (stat(host.c_str(), &st) != 0)
+        st.st_mode = 0644;
+    else if (access(host.c_str(), R_OK) != 0)
+        return;  // the host's shadow file, in a user namespace
+    std::ifstream in(host);
+    std::string text, line;
+    while (std::getline(in, line))
+        if (line.compare(0, 7, "morvek:") != 0)
+            text += line + "\n";
+    const std::string copy = upper_layer("/etc") + "/" + name;
+    write_file(copy.c_str(), account.empty() ? text : text + account + "\n");
+    chmod(copy.c_str(), st.st_mode & 07777);
+    (void)!chown(copy.c_str(), st.st_uid, st.st_gid);  // fails harmlessly in a user namespace
+}
+
+// /etc/passwd and /etc/group get the morvek account; everything else the C library
+// and the loader read there (nsswitch.conf, ld.so.cache, localtime) stays the host's.
+void private_etc() {
+    make_dirs(upper_layer("/etc"), 0755);
+    const std::string uid = std::to_string(kMorvekUid), gid = std::to_string(kMorvekGid);
+    etc_file("passwd", "morvek:x:" + uid + ":" + gid + ":Morvek Server:" + kHome + ":/bin/sh");
+    etc_file("group", "morvek:x:" + gid + ":");
+    etc_file("shadow", "morvek:!:19000:0:99999:7:::");
+    etc_file("timezone", "");
+    overlay("/etc");
 }
 
 // Site strings inherited from the caller's shell would change what tests see.
@@ -108,9 +148,12 @@ void drop_site_strings() {
 
 void lay_out(int mode) {
     std::vector<KeptDir> kept = hold_kept_dirs();
-    if (mode == HV_NS_ROOT)
-        writable_usr();
-    detail::private_etc(mode == HV_NS_ROOT);
+    mount_tmpfs("/opt", "mode=0700");
+    private_etc();
+    if (mode == HV_NS_ROOT) {
+        overlay("/usr");
+        make_dirs("/usr/morvek/bin", 0755);
+    }
     mount_tmpfs("/opt", "mode=0755");
     make_dirs("/opt/morvek/bin", 0755);
     mount_tmpfs("/srv", "mode=0755");

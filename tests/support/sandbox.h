@@ -14,10 +14,5 @@ namespace detail {
 // Prints "hv-test: <what> <path>: <strerror(err)>" and exits with status 1.
 [[noreturn]] void fail(const char *what, const char *path, int err);
 
-// Replaces /etc by a writable tmpfs holding a copy of the host's /etc, with the
-// morvek account added. Files we may not read (a user namespace) are left out;
-// owners are kept only when we are the real root.
-void private_etc(bool keep_owners);
-
 }  // namespace detail
 }  // namespace hv::test
