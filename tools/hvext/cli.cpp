@@ -9,6 +9,7 @@ namespace {
 
 __attribute__((format(printf, 2, 0)))
 void vcomplain(const char *cmd, const char *format, va_list args) {
+    std::fflush(stdout);
     if (cmd)
         std::fprintf(stderr, "hvext %s: ", cmd);
     else
@@ -56,6 +57,26 @@ int scan_operands(int argc, char **argv, const char *help, int *first) {
     }
     *first = i;
     return -1;
+}
+
+int for_each_operand(const char *cmd, int count, char *const *operands, OperandFn each) {
+    int status = kExitOk;
+    for (int i = 0; i < count; ++i)
+        if (!each(cmd, operands[i]))
+            status = kExitNo;
+    return status;
+}
+
+int run_operands(int argc, char **argv, const char *help, const char *what, OperandFn each,
+                 NoOperandFn none) {
+    int first = 0;
+    if (int status = scan_operands(argc, argv, help, &first); status >= 0)
+        return status;
+    if (first < argc)
+        return for_each_operand(argv[0], argc - first, argv + first, each);
+    if (none != nullptr)
+        return none(argv[0]);
+    return usage_error(argv[0], "no %s given", what);
 }
 
 }  // namespace hvext

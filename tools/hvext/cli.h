@@ -10,7 +10,8 @@ inline constexpr int kExitUsage = 2;  // bad usage
 // A subcommand gets its own name as argv[0] and returns the exit code.
 using CommandFn = int (*)(int argc, char **argv);
 
-// Prints "hvext[ CMD]: MESSAGE" and a newline to stderr; cmd may be null.
+// Prints "hvext[ CMD]: MESSAGE" and a newline to stderr; cmd may be null. Standard
+// output is flushed first, so that messages stay in order with the lines before.
 void complain(const char *cmd, const char *format, ...)
     __attribute__((format(printf, 2, 3)));
 
@@ -25,5 +26,18 @@ int usage_error(const char *cmd, const char *format, ...)
 int scan_operands(int argc, char **argv, const char *help, int *first);
 
 bool is_help_option(const char *arg);
+
+// What a subcommand does with one operand: true when the answer is yes.
+using OperandFn = bool (*)(const char *cmd, const char *operand);
+// What a subcommand does when it is given no operand.
+using NoOperandFn = int (*)(const char *cmd);
+
+// Calls `each` on every operand, all of them even after a no; kExitNo if any said no.
+int for_each_operand(const char *cmd, int count, char *const *operands, OperandFn each);
+
+// The usual subcommand: scan_operands, then for_each_operand. Without operands it
+// runs `none`, or when that is null, fails with the usage error "no WHAT given".
+int run_operands(int argc, char **argv, const char *help, const char *what, OperandFn each,
+                 NoOperandFn none = nullptr);
 
 }  // namespace hvext

@@ -20,6 +20,17 @@ constexpr const char *kHelp =
     "Options:\n"
     "  -h, --help  display this help and exit\n";
 
+bool give_to_account(const char *cmd, const char *name) {
+    const int result = ext_ChownToOrdavin(name);
+    if (result == 0)
+        return true;
+    // An errno value and the helper's exit code look alike: give the code and its
+    // reading as an errno value, and let the reader tell.
+    complain(cmd, "'%s' not given to the system account: code %d (%s; or the chown "
+             "helper's exit code)", name, result, std::strerror(result));
+    return false;
+}
+
 }  // namespace
 
 int cmd_chown(int argc, char **argv) {
@@ -35,18 +46,7 @@ int cmd_chown(int argc, char **argv) {
         complain(argv[0], "no system account '%s' in the password database", account);
         return kExitNo;
     }
-    int status = kExitOk;
-    for (int i = first; i < argc; ++i) {
-        const int result = ext_ChownToOrdavin(argv[i]);
-        if (result == 0)
-            continue;
-        // An errno value and the helper's exit code look alike: give the code and
-        // its reading as an errno value, and let the reader tell.
-        complain(argv[0], "'%s' not given to the system account: code %d (%s; or the "
-                 "chown helper's exit code)", argv[i], result, std::strerror(result));
-        status = kExitNo;
-    }
-    return status;
+    return for_each_operand(argv[0], argc - first, argv + first, give_to_account);
 }
 
 }  // namespace hvext

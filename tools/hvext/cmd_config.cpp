@@ -96,7 +96,6 @@ int list_settings(const char *cmd) {
         if (key == nullptr)
             continue;
         if (!ext_GetCustomiseInfo(key, &value)) {
-            std::fflush(stdout);
             complain(cmd, "'%s' is in '%s' but the library did not load it", key, path);
             status = kExitNo;
             continue;
@@ -114,27 +113,20 @@ int list_settings(const char *cmd) {
     return status;
 }
 
+bool print_setting(const char *cmd, const char *key) {
+    char *value = nullptr;
+    if (!ext_GetCustomiseInfo(key, &value)) {
+        complain(cmd, "no setting '%s'", key);
+        return false;
+    }
+    std::puts(value);
+    return true;
+}
+
 }  // namespace
 
 int cmd_config(int argc, char **argv) {
-    int first = 0;
-    if (int status = scan_operands(argc, argv, kHelp, &first); status >= 0)
-        return status;
-    if (first >= argc)
-        return list_settings(argv[0]);
-
-    int status = kExitOk;
-    for (int i = first; i < argc; ++i) {
-        char *value = nullptr;
-        if (ext_GetCustomiseInfo(argv[i], &value)) {
-            std::puts(value);
-        } else {
-            std::fflush(stdout);  // keep the message in order with earlier lines
-            complain(argv[0], "no setting '%s'", argv[i]);
-            status = kExitNo;
-        }
-    }
-    return status;
+    return run_operands(argc, argv, kHelp, "key", print_setting, list_settings);
 }
 
 }  // namespace hvext

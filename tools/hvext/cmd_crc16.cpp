@@ -71,7 +71,6 @@ bool print_crc(const char *cmd, const char *name) {
     const int saved = errno;
     if (fd >= 0 && !is_stdin) ::close(fd);
     if (data == nullptr) {
-        std::fflush(stdout);  // keep the message in order with earlier lines
         complain(cmd, "%s: %s", name, std::strerror(saved));
         return false;
     }
@@ -80,19 +79,12 @@ bool print_crc(const char *cmd, const char *name) {
     return true;
 }
 
+int print_stdin_crc(const char *cmd) { return print_crc(cmd, "-") ? kExitOk : kExitNo; }
+
 }  // namespace
 
 int cmd_crc16(int argc, char **argv) {
-    int first = 0;
-    if (int status = scan_operands(argc, argv, kHelp, &first); status >= 0)
-        return status;
-    if (first >= argc)
-        return print_crc(argv[0], "-") ? kExitOk : kExitNo;
-    int status = kExitOk;
-    for (int i = first; i < argc; ++i)
-        if (!print_crc(argv[0], argv[i]))
-            status = kExitNo;
-    return status;
+    return run_operands(argc, argv, kHelp, "file", print_crc, print_stdin_crc);
 }
 
 }  // namespace hvext

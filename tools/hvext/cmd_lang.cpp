@@ -58,13 +58,11 @@ int cmd_lang(int argc, char **argv) {
     std::printf("dir: %s\n", dir);
     if (!print_cut("language", code, ext_langtojlang) ||
         !print_cut("language_territory", code, ext_langtolandt)) {
-        std::fflush(stdout);
         complain(argv[0], "out of memory");
         return kExitNo;
     }
     const char *catalogues = ext_BuildCatDir(dir, component);
     if (catalogues == nullptr) {
-        std::fflush(stdout);
         complain(argv[0], "the catalogue path for '%s' would be over 255 characters", component);
         return kExitNo;
     }

@@ -37,27 +37,20 @@ const char *why_unresolved(const char *token) {
     return "the path would be longer than 255 characters";
 }
 
+bool print_path(const char *cmd, const char *token) {
+    char buf[HV_EXT_PATH_MAX];
+    if (!ext_GetActualFName(token, buf)) {
+        complain(cmd, "cannot resolve '%s': %s", token, why_unresolved(token));
+        return false;
+    }
+    std::puts(buf);
+    return true;
+}
+
 }  // namespace
 
 int cmd_path(int argc, char **argv) {
-    int first = 0;
-    if (int status = scan_operands(argc, argv, kHelp, &first); status >= 0)
-        return status;
-    if (first >= argc)
-        return usage_error(argv[0], "no token given");
-
-    int status = kExitOk;
-    char buf[HV_EXT_PATH_MAX];
-    for (int i = first; i < argc; ++i) {
-        if (ext_GetActualFName(argv[i], buf)) {
-            std::puts(buf);
-        } else {
-            std::fflush(stdout);  // keep the message in order with earlier lines
-            complain(argv[0], "cannot resolve '%s': %s", argv[i], why_unresolved(argv[i]));
-            status = kExitNo;
-        }
-    }
-    return status;
+    return run_operands(argc, argv, kHelp, "token", print_path);
 }
 
 }  // namespace hvext

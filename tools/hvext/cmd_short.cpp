@@ -19,27 +19,21 @@ constexpr const char *kHelp =
     "Options:\n"
     "  -h, --help  display this help and exit\n";
 
+bool print_short(const char *cmd, const char *path) {
+    char buf[HV_EXT_PATH_MAX];
+    const bool shortened = ext_GetShortFName(path, buf) != 0;
+    if (buf[0] == '\0' && path[0] != '\0') {
+        complain(cmd, "'%.40s...' is longer than 255 characters", path);
+        return false;
+    }
+    std::puts(buf);
+    return shortened;
+}
+
 }  // namespace
 
 int cmd_short(int argc, char **argv) {
-    int first = 0;
-    if (int status = scan_operands(argc, argv, kHelp, &first); status >= 0)
-        return status;
-    if (first >= argc)
-        return usage_error(argv[0], "no path given");
-
-    int status = kExitOk;
-    char buf[HV_EXT_PATH_MAX];
-    for (int i = first; i < argc; ++i) {
-        if (!ext_GetShortFName(argv[i], buf)) status = kExitNo;
-        if (buf[0] == '\0' && argv[i][0] != '\0') {
-            std::fflush(stdout);
-            complain(argv[0], "'%.40s...' is longer than 255 characters", argv[i]);
-            continue;
-        }
-        std::puts(buf);
-    }
-    return status;
+    return run_operands(argc, argv, kHelp, "path", print_short);
 }
 
 }  // namespace hvext

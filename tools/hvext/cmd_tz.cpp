@@ -36,27 +36,19 @@ int print_system_zone(const char *cmd) {
     return kExitOk;
 }
 
+bool print_tzid(const char *cmd, const char *alias) {
+    char tzid[kTzidBuffer];
+    const int found = ext_GetTZIDFromAlias(alias, tzid);
+    std::puts(tzid);
+    if (!found)
+        complain(cmd, "no TZID for '%s' in ~/sys/TimeZoneMap", alias);
+    return found != 0;
+}
+
 }  // namespace
 
 int cmd_tz(int argc, char **argv) {
-    int first = 0;
-    if (int status = scan_operands(argc, argv, kHelp, &first); status >= 0)
-        return status;
-    if (first >= argc)
-        return print_system_zone(argv[0]);
-
-    int status = kExitOk;
-    for (int i = first; i < argc; ++i) {
-        char tzid[kTzidBuffer];
-        const int found = ext_GetTZIDFromAlias(argv[i], tzid);
-        std::puts(tzid);
-        if (!found) {
-            std::fflush(stdout);  // keep the message in order with earlier lines
-            complain(argv[0], "no TZID for '%s' in ~/sys/TimeZoneMap", argv[i]);
-            status = kExitNo;
-        }
-    }
-    return status;
+    return run_operands(argc, argv, kHelp, "alias", print_tzid, print_system_zone);
 }
 
 }  // namespace hvext
