@@ -27,11 +27,13 @@ extern "C" {
 
 /* ---- Installation areas ---------------------------------------------------- */
 
-/* Copies the home area into buf; 1. Ends the process (status 98) if there is none. */
+/* Copies the home area into buf; 1 (0 for a null buf). Ends the process (status
+ * 98) if there is none. */
 HV_EXT_API int ext_GetHomePath(char *buf) HV_EXT_NOEXCEPT;
 /* Writes the installation root "/opt/morvek" into buf and returns buf. */
 HV_EXT_API char *ext_GetHVBinPath(char *buf) HV_EXT_NOEXCEPT;
-/* Copies the UAP area (first line of a Uredirect file, else "/usr/UAP") into buf; 1. */
+/* Copies the UAP area (first line of a Uredirect file, else "/usr/UAP") into buf;
+ * 1 (0 for a null buf). */
 HV_EXT_API int ext_GetUAPPath(char *buf) HV_EXT_NOEXCEPT;
 /* Stores path in slot 0 or 1 if it exists: 1; else 0 and the slot is unchanged. */
 HV_EXT_API int ext_SetAlternativeArea(int slot, const char *path) HV_EXT_NOEXCEPT;
@@ -217,8 +219,9 @@ HV_EXT_API ext_sighandler_t ext_signal(int signo, ext_sighandler_t handler) HV_E
 HV_EXT_API int ext_reaper(int signo) HV_EXT_NOEXCEPT;
 /* Waits up to usec microseconds for fd (0 to 1023) to become ready for what the
  * non-zero flags ask; rewrites those flags to 1 (ready) or 0 (all 0 unless the
- * result is positive). A null flag counts as not wanted. The count of ready conditions, 0 on
- * time-out, -1 with errno (EBADF for fd outside 0 to 1023, without waiting). */
+ * result is positive). A null flag counts as not wanted. The count of ready
+ * conditions, 0 on time-out, -1 with errno; an fd outside 0 to 1023 gives EBADF
+ * at once, without waiting and with the flags untouched. */
 HV_EXT_API int ext_WaitOnFd(int fd, int *read_wanted, int *write_wanted,
                             int *exception_wanted, unsigned int usec) HV_EXT_NOEXCEPT;
 
@@ -233,8 +236,9 @@ HV_EXT_API void ext_BecomeDaemon(void) HV_EXT_NOEXCEPT;
 /* Call once, first thing, with main's argc and argv: copies the environment to the
  * heap and measures the room for titles, the lengths of argv[0..argc-1] and of the
  * environment strings, limited to the strings that lie end to end from argv[0].
- * Later calls do nothing; a null argv, a null argv[0] or a refused allocation (the
- * environment is then left as it was) leave no room. */
+ * Calls after the first with a non-null argv do nothing; a null argv, a null
+ * argv[0] or a refused allocation (the environment is then left as it was) leave
+ * no room. */
 HV_EXT_API void ext_initSetProcTitle(int argc, char **argv) HV_EXT_NOEXCEPT;
 /* Writes title with its NUL over argv[0] when it is shorter than the room; a title
  * as long or longer, or a null one, changes nothing. */
