@@ -2,6 +2,8 @@
 // own, and point the standard descriptors at "/dev/null" and the daemon error log.
 
 #include <fcntl.h>
+#include <signal.h>
+#include <time.h>
 #include <unistd.h>
 
 #include "hv_ext.h"
@@ -60,6 +62,26 @@ void put_on(int fd, int target) {
     sxl_rawfcntl(target, F_SETFD, nullptr);
 }
 
+// The child's side: one byte to say its session exists. The caller may be gone
+// already (any failure of its read ends its wait), and a write to a pipe that
+// nobody reads must not end the daemon with SIGPIPE; the signal's disposition
+// is the caller's, so it is held back and dropped instead.
+void tell_caller(OwnedFd &write_end) {
+    sigset_t pipe_signal, previous;
+    sigemptyset(&pipe_signal);
+    sigaddset(&pipe_signal, SIGPIPE);
+    const bool held = pthread_sigmask(SIG_BLOCK, &pipe_signal, &previous) == 0;
+    const char started = 0;
+    sxl_write(write_end.get(), &started, 1);
+    write_end.reset();
+    if (!held) return;
+    if (sigismember(&previous, SIGPIPE) == 0) {
+        const timespec no_wait = {};
+        sigtimedwait(&pipe_signal, nullptr, &no_wait);
+    }
+    pthread_sigmask(SIG_SETMASK, &previous, nullptr);
+}
+
 void redirect_standard_descriptors() {
     put_on(sxl_open(kDevNull, SXL_O_RDONLY, 0), STDIN_FILENO);
     put_on(sxl_open(kDevNull, SXL_O_WRONLY_APPEND, 0), STDOUT_FILENO);
@@ -87,9 +109,7 @@ extern "C" void ext_BecomeDaemon(void) noexcept {
     if (pid == 0 && piped) {
         read_end.reset();
         sxl_setsid();
-        const char started = 0;
-        sxl_write(write_end.get(), &started, 1);
-        write_end.reset();
+        process::tell_caller(write_end);
     } else {
         // No pipe, or no fork: then this process detaches itself in place.
         write_end.reset();
