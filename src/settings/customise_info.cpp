@@ -59,16 +59,17 @@ struct Store {
 };
 
 constinit pthread_once_t g_once = PTHREAD_ONCE_INIT;
-constinit pthread_mutex_t g_mutex = {};
+// Statically initialised too, as the library mutexes are (internal/library_mutexes.cpp).
+constinit pthread_mutex_t g_mutex = PTHREAD_MUTEX_INITIALIZER;
 constinit Store g_store = {};
 // The pool after it failed to grow: never freed, never written.
 constinit char g_no_pool[1] = {};
 
 void create_mutex() {
     pthread_mutexattr_t attr;
-    sxl_pthread_mutexattr_init(&attr);
-    sxl_pthread_mutex_init(&g_mutex, &attr);
-    sxl_pthread_mutexattr_destroy(&attr);
+    const bool have_attr = sxl_pthread_mutexattr_init(&attr) == 0;
+    sxl_pthread_mutex_init(&g_mutex, have_attr ? &attr : nullptr);
+    if (have_attr) sxl_pthread_mutexattr_destroy(&attr);
 }
 
 pthread_mutex_t &store_mutex() {
