@@ -61,9 +61,13 @@ extern "C" int ext_TimeDiff(void) noexcept {
         static_cast<std::int64_t>(now32) <= static_cast<std::int64_t>(computed_at) + kKeepSeconds)
         return g_offset.load(std::memory_order_relaxed);
 
-    const struct tm *local = ::localtime(&now);
-    if (local == nullptr) return 0;
-    const std::int32_t offset = sub(now32, ext_TmConv(local));
+    // localtime's result lives in storage the whole process shares, so threads
+    // that recompute at once would convert into each other's record. tzset first,
+    // as localtime does, so that a changed TZ still counts.
+    ::tzset();
+    struct tm local;
+    if (::localtime_r(&now, &local) == nullptr) return 0;
+    const std::int32_t offset = sub(now32, ext_TmConv(&local));
     g_offset.store(offset, std::memory_order_relaxed);
     g_computed_at.store(now32, std::memory_order_release);
     return offset;
