@@ -6,7 +6,7 @@
 #include <cstdint>
 #include <vector>
 
-#include "../tests/text/reference_bit_maps.h"
+#include "../fuzz/reference/reference_bit_maps.h"
 #include "hv_ext.h"
 #include "ratio_report.h"
 

@@ -5,7 +5,7 @@
 #include <random>
 #include <vector>
 
-#include "../tests/text/reference_text.h"
+#include "../fuzz/reference/reference_text.h"
 #include "hv_ext.h"
 #include "ratio_report.h"
 

@@ -6,7 +6,7 @@
 
 #include <string>
 
-#include "../tests/text/reference_text.h"
+#include "../fuzz/reference/reference_text.h"
 #include "hv_ext.h"
 #include "ratio_report.h"
 

@@ -1,0 +1,95 @@
+// The straightforward versions of the text routines the library makes fast: the
+// recursive wildcard walk and the bit-by-bit CRC-16. The tests compare the library
+// with them, and the benchmarks (bench/) time against them.
+#pragma once
+
+#include <cctype>
+#include <cstddef>
+#include <cstdint>
+
+namespace hv::reference {
+
+// One recursion level per "*", the shortest extension tried first; exponential
+// in the number of stars.
+inline int glob(const char *s, const char *p, bool fold) {
+    auto eq = [fold](char c) { return fold ? std::tolower(static_cast<unsigned char>(c))
+                                           : static_cast<unsigned char>(c); };
+    auto low = [fold](char c) { return fold ? std::tolower(static_cast<unsigned char>(c))
+                                            : static_cast<signed char>(c); };
+    auto high = [fold](char c) {
+        return fold ? static_cast<signed char>(std::tolower(static_cast<unsigned char>(c)))
+                    : static_cast<signed char>(c);
+    };
+    for (;;) {
+        if (*p == '\0') return *s == '\0';
+        if (*s == '\0' && *p != '*') return 0;
+        switch (*p) {
+        case '*':
+            if (p[1] == '\0') return 1;
+            for (const char *rest = s;; ++rest) {
+                if (glob(rest, p + 1, fold)) return 1;
+                if (*rest == '\0') return 0;
+            }
+        case '?':
+            break;
+        case '[': {
+            const int c = eq(*s);
+            const int order = low(*s);
+            ++p;
+            for (;;) {
+                if (*p == ']' || *p == '\0') return 0;
+                if (eq(*p) == c) break;
+                if (p[1] == '-') {
+                    if (p[2] == '\0') return 0;
+                    const int lo = low(p[0]);
+                    const int hi = high(p[2]);
+                    if ((lo <= order && order <= hi) || (lo >= order && order >= hi)) break;
+                    p += 2;
+                }
+                ++p;
+            }
+            while (*p != ']') {
+                if (*p == '\0') {
+                    --p;  // the class ran to the end of the pattern
+                    break;
+                }
+                ++p;
+            }
+            break;
+        }
+        case '\\':
+            ++p;
+            if (*p == '\0' || eq(*p) != eq(*s)) return 0;
+            break;
+        default:
+            if (eq(*p) != eq(*s)) return 0;
+        }
+        ++p;
+        ++s;
+    }
+}
+
+// CRC-16/X-25 register update for one byte, bit by bit.
+inline std::uint16_t crc16_update(std::uint16_t crc, unsigned char byte) {
+    for (int i = 0; i < 8; ++i) {
+        crc = ((crc ^ byte) & 1) ? static_cast<std::uint16_t>((crc >> 1) ^ 0x8408)
+                                 : static_cast<std::uint16_t>(crc >> 1);
+        byte = static_cast<unsigned char>(byte >> 1);
+    }
+    return crc;
+}
+
+// The finished checksum from a register: complemented, then its two bytes swapped.
+inline int crc16_finish(std::uint16_t crc) {
+    crc = static_cast<std::uint16_t>(crc ^ 0xFFFF);
+    return (crc >> 8) | ((crc & 0xFF) << 8);
+}
+
+inline int crc16(const unsigned char *data, int len) {
+    if (len < 1) return 0;
+    std::uint16_t crc = 0xFFFF;
+    for (int i = 0; i < len; ++i) crc = crc16_update(crc, data[i]);
+    return crc16_finish(crc);
+}
+
+}  // namespace hv::reference
