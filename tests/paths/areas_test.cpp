@@ -1,14 +1,14 @@
-// The installation areas: looked up once, kept for the process, and the process
-// ended with the one message when the installation cannot be identified.
+// The installation areas, found once and kept, and the file queries made in them.
 
 #include <gtest/gtest.h>
+#include <fcntl.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/un.h>
 #include <unistd.h>
 
-#include <cerrno>
-#include <cstdlib>
-#include <cstring>
-#include <ostream>
 #include <string>
+#include <tuple>
 
 #include "harness.h"
 #include "hv_ext.h"
@@ -16,123 +16,102 @@
 
 namespace {
 
-using hv::test::calls;
-using hv::test::write_file;
-
-constexpr char kWhichSystem[] = "[HV 28506] Which Morvek Server system?\n";
-
-std::string home() {
-    char buf[HV_EXT_PATH_MAX];
-    EXPECT_EQ(ext_GetHomePath(buf), 1);
-    return buf;
-}
-
-std::string uap() {
-    char buf[HV_EXT_PATH_MAX];
-    EXPECT_EQ(ext_GetUAPPath(buf), 1);
-    return buf;
-}
-
-TEST(HomeArea, AskedOnceThenServedFromTheCache) {
-    setenv("HV_DATADIR", "/srv/mail", 1);
-    EXPECT_EQ(home(), "/srv/mail");
-    setenv("HV_DATADIR", "/elsewhere", 1);
-    EXPECT_EQ(home(), "/srv/mail");
-    EXPECT_EQ(calls("dtk_getDatadir"), 1);
-}
-
-TEST(HomeArea, EmptyAnswerIsNotCached) {
-    setenv("HV_DATADIR", "", 1);
-    EXPECT_EQ(home(), "");
-    setenv("HV_DATADIR", "/srv/mail", 1);
-    EXPECT_EQ(home(), "/srv/mail");
-    EXPECT_EQ(calls("dtk_getDatadir"), 2);
-}
-
-TEST(HomeArea, LongestPathThatFitsIsKept) {
-    const std::string longest = "/" + std::string(254, 'h');
-    setenv("HV_DATADIR", longest.c_str(), 1);
-    EXPECT_EQ(home(), longest);
-}
-
-TEST(HomeAreaDeathTest, UnidentifiedInstallationEndsTheProcessWith98) {
-    const std::string too_long = "/" + std::string(255, 'h');
-    for (const char *datadir : {static_cast<const char *>(nullptr), too_long.c_str()}) {
-        if (datadir) {
-            setenv("HV_DATADIR", datadir, 1);
-        } else {
-            unsetenv("HV_DATADIR");
-        }
-        char buf[HV_EXT_PATH_MAX];
-        EXPECT_EXIT(ext_GetHomePath(buf), testing::ExitedWithCode(98),
-                    testing::Eq(std::string(kWhichSystem)));
-        EXPECT_EXIT(ext_GetActualFName("~/sys/general.cfg", buf),
-                    testing::ExitedWithCode(98), testing::Eq(std::string(kWhichSystem)));
+// A slot takes only a path that exists; a refusal says why and leaves the slot as it was.
+TEST(Areas, AlternativeAreaKeepsItsSlotOnRefusal) {
+    const std::string too_long = "/" + std::string(HV_EXT_PATH_MAX - 1, 'a');
+    const std::tuple<int, const char *, int, int> rows[] = {
+        {0, "/srv", 1, 0},         {2, "/tmp", 0, EINVAL},         {-1, "/tmp", 0, EINVAL},
+        {0, nullptr, 0, EINVAL},   {0, too_long.c_str(), 0, ENAMETOOLONG},
+        {0, "/missing", 0, ENOENT}};
+    for (const auto &[slot, path, result, err] : rows) {
+        errno = 0;
+        EXPECT_EQ(ext_SetAlternativeArea(slot, path), result) << slot << " " << (path ? path : "");
+        EXPECT_EQ(errno, err) << slot;
+        char buf[HV_EXT_PATH_MAX] = "";
+        EXPECT_EQ(ext_GetAlternativeArea(0, buf), 1);
+        EXPECT_STREQ(buf, "/srv");
     }
 }
 
-TEST(HomeArea, ReportWritesExactlyTheMessage) {
-    testing::internal::CaptureStderr();
-    ext_ReportWhichHvSystem();
-    const std::string written = testing::internal::GetCapturedStderr();
-    EXPECT_EQ(written.size(), 39u);
-    EXPECT_EQ(written, kWhichSystem);
-}
-
-TEST(HomeArea, CdToHomeChangesTheWorkingDirectoryOrNothing) {
-    ASSERT_EQ(chdir("/"), 0);
-    setenv("HV_DATADIR", "/srv/missing", 1);
-    errno = 0;
-    EXPECT_EQ(ext_CdToHome(), 0);
-    EXPECT_EQ(errno, ENOENT);
-    char cwd[HV_EXT_PATH_MAX];
-    EXPECT_STREQ(getcwd(cwd, sizeof cwd), "/");
-}
-
-TEST(HomeArea, CdToHomeEntersTheHomeArea) {
+// No home area, or one too long, ends the process; an empty one is asked for again.
+TEST(Areas, HomeAreaIsAskedForUntilKnown) {
+    const std::string message = "[HV 28506] Which Morvek Server system?\n",
+                      longest = "/srv/" + std::string(250, 'h');
+    char buf[HV_EXT_PATH_MAX];
+    unsetenv("HV_DATADIR");
+    EXPECT_EXIT(ext_GetHomePath(buf), testing::ExitedWithCode(98), testing::Eq(message));
+    setenv("HV_DATADIR", (longest + "h").c_str(), 1);
+    EXPECT_EXIT(ext_GetActualFName("~/x", buf), testing::ExitedWithCode(98), testing::Eq(message));
+    ASSERT_EQ(mkdir(longest.c_str(), 0755), 0);
+    for (const char *dir : {"", longest.c_str(), "/elsewhere"}) {
+        setenv("HV_DATADIR", dir, 1);
+        EXPECT_EQ(ext_GetHomePath(buf), 1);
+        EXPECT_EQ(buf, dir[0] == '\0' ? "" : longest);
+    }
     EXPECT_EQ(ext_CdToHome(), 1);
-    char cwd[HV_EXT_PATH_MAX];
-    EXPECT_STREQ(getcwd(cwd, sizeof cwd), hv::test::kHome);
-}
-
-// One process per row: the UAP area is read once per process.
-struct Redirect {
-    const char *label;
-    const char *first;   // content of /opt/morvek/bin/Uredirect, null: absent
-    const char *second;  // content of /usr/morvek/bin/Uredirect, null: absent
-    const char *expected;
-    long opens;          // files opened to find it
-};
-
-void PrintTo(const Redirect &row, std::ostream *os) { *os << row.label; }
-
-class UapArea : public testing::TestWithParam<Redirect> {};
-
-TEST_P(UapArea, FirstLineOfTheFirstRedirectThatGivesOne) {
-    const Redirect &r = GetParam();
-    if (r.second != nullptr) {
-        HV_REQUIRE_WRITABLE_USR();
-    }
-    if (r.first) write_file("/opt/morvek/bin/Uredirect", r.first);
-    if (r.second) write_file("/usr/morvek/bin/Uredirect", r.second);
-    EXPECT_EQ(uap(), r.expected);
-    write_file("/opt/morvek/bin/Uredirect", "/changed\n");
-    EXPECT_EQ(uap(), r.expected);
-    EXPECT_EQ(calls("sxl_fopen"), r.opens);
+    EXPECT_EQ(getcwd(buf, sizeof buf), longest);
+    ASSERT_EQ(rmdir(longest.c_str()), 0);
+    EXPECT_EQ(ext_CdToHome(), 0);
 }
 
 const std::string kLongLine(300, 'u');
 
-INSTANTIATE_TEST_SUITE_P(
-    Areas, UapArea,
-    testing::Values(
-        Redirect{"FirstFile", "/data/uap\n/other\n", "/x/uap\n", "/data/uap", 1},
-        Redirect{"EmptyFirstLine", "\n/data/uap\n", "/x/uap\n", "/x/uap", 2},
-        Redirect{"EmptyFirstFile", "", "/x/uap", "/x/uap", 2},
-        Redirect{"NoFile", nullptr, nullptr, "/usr/UAP", 2},
-        Redirect{"CarriageReturnKept", "/data/uap\r\n", nullptr, "/data/uap\r", 1},
-        Redirect{"BlanksKept", " /data/uap \t", nullptr, " /data/uap \t", 1},
-        Redirect{"LongLineCut", kLongLine.c_str(), nullptr, kLongLine.c_str() + 45, 1}),
-    [](const auto &row) { return std::string(row.param.label); });
+// Uredirect in /opt/morvek/bin, in /usr/morvek/bin (null: absent), the UAP area, and
+// how many files are opened to find it.
+const std::tuple<const char *, const char *, const char *, long> kRedirects[] = {
+    {" /data/uap \r\n/other\n", "/x/uap\n", " /data/uap \r", 1},
+    {"\n/data/uap\n", "/x/uap", "/x/uap", 2},
+    {nullptr, nullptr, "/usr/UAP", 2},
+    {kLongLine.c_str(), nullptr, kLongLine.c_str() + 45, 1}};
+
+class UapArea : public testing::TestWithParam<int> {};
+
+// One process per row: the area is read once, from a first line cut at its newline.
+TEST_P(UapArea, FirstLineOfTheFirstRedirectThatGivesOne) {
+    const auto &[first, second, expected, opens] = kRedirects[GetParam()];
+    if (second) HV_REQUIRE_WRITABLE_USR();
+    if (first) hv::test::write_file("/opt/morvek/bin/Uredirect", first);
+    if (second) hv::test::write_file("/usr/morvek/bin/Uredirect", second);
+    char buf[HV_EXT_PATH_MAX];
+    ext_GetUAPPath(buf);  // the second call is answered from the cache
+    EXPECT_EQ(ext_GetUAPPath(buf), 1);
+    EXPECT_STREQ(buf, expected);
+    EXPECT_EQ(hv::test::calls("sxl_fopen"), opens);
+}
+
+INSTANTIATE_TEST_SUITE_P(Areas, UapArea, testing::Range(0, 4));
+
+// Paths are taken as given ("~" is a directory here); a socket has the directory bit.
+TEST(FileQueries, ExistenceModificationTimesAndTheStartCount) {
+    hv::test::write_file("/srv/file", "x");
+    ASSERT_EQ(mkdir("/srv/~", 0755), 0);
+    ASSERT_EQ(chdir("/srv"), 0);
+    const int sock = socket(AF_UNIX, SOCK_STREAM, 0);
+    sockaddr_un addr{AF_UNIX, "/srv/sock"};
+    ASSERT_EQ(bind(sock, reinterpret_cast<sockaddr *>(&addr), sizeof addr), 0);
+    const std::tuple<const char *, int, int> rows[] = {
+        {"/srv", 1, 1}, {"/srv/file", 0, 1}, {"/srv/none", 0, 0}, {"/srv/sock", 1, 1},
+        {"~", 1, 1},    {"~/sys", 0, 0},     {"", 0, 0},          {nullptr, 0, 0}};
+    for (const auto &[path, dexists, fexists] : rows) {
+        EXPECT_EQ(ext_dexists(path), dexists) << path;
+        EXPECT_EQ(ext_fexists(path), fexists) << path;
+    }
+    EXPECT_EQ(ext_fstype(sock), 0x534f434b) << "sockfs";
+    const timespec times[2] = {{0, 0}, {1234567890, 0}};
+    ASSERT_EQ(utimensat(AT_FDCWD, "/srv/mail/sys", times, 0), 0);
+    EXPECT_EQ(ext_LastModTimeOfFile("~/sys"), 1234567890);
+    EXPECT_EQ(ext_LastModTimeOfFile("~x"), 0);
+
+    // Bytes 40 to 43 in host order, read again while they give 0, then kept.
+    using namespace std::string_literals;
+    const std::string pad(40, '\xee');
+    const std::pair<std::string, int> counts[] = {
+        {"", 0}, {pad, 0}, {pad + "\0\0\0\0"s, 0},  // no file, too short, holding 0
+        {pad + "\x01\x02\0"s, 0x201}, {pad + "\x09\0\0\0"s, 0x201}};
+    for (const auto &[sysdata, expected] : counts) {
+        if (!sysdata.empty()) hv::test::write_file("/srv/mail/sys/sysdata", sysdata);
+        EXPECT_EQ(ext_GetSystemStartCount(), expected) << sysdata.size();
+    }
+}
 
 }  // namespace

@@ -1,189 +1,104 @@
-// File-name tokens expanded against a known installation: home area /srv/mail,
-// the default UAP area and alternative slot 1 at /srv/alt.
+// File-name tokens expanded into paths under the sandbox's areas, and shortened back.
 
 #include <gtest/gtest.h>
-#include <sys/stat.h>
 
 #include <cstring>
-#include <ostream>
 #include <string>
+#include <tuple>
+#include <utility>
 
 #include "harness.h"
 #include "hv_ext.h"
-#include "seam.h"
 
 namespace {
 
-constexpr char kUntouched[] = "untouched";
+constexpr char kRefused[] = "null untouched";  // null, and the buffer left alone
 
-struct Case {
-    const char *name;
-    const char *expected;  // null: the name is refused and out is left as it was
-};
+std::string resolve(const std::string &name) {
+    char out[HV_EXT_PATH_MAX] = "untouched";
+    const char *result = ext_GetActualFName(name.c_str(), out);
+    return result == out ? out : result == nullptr ? "null " + std::string(out) : "elsewhere";
+}
 
-class Tokens : public testing::Test {
-protected:
-    void SetUp() override {
-        ASSERT_EQ(mkdir("/srv/alt", 0755), 0);
-        ASSERT_EQ(ext_SetAlternativeArea(1, "/srv/alt"), 1);
+// Shortening tries the home area first; both areas match as plain byte prefixes.
+TEST(Tokens, ShortenedAndExpanded) {
+    EXPECT_EQ(resolve("@/spool/x"), kRefused) << "slot 1 is still empty";
+    const std::string x245(245, 'x');
+    // Home and alternative area to set first (null: as they are), name, result, out.
+    const std::tuple<const char *, const char *, std::string, int, std::string> rows[] = {
+        {"", nullptr, x245 + "1234567890", 0, x245 + "1234567890"},  // empty home: all match
+        {hv::test::kHome, nullptr, "/opt/morvek/x", 0, "/opt/morvek/x"},
+        {nullptr, "/opt/morvek", "/opt/morvek/spool/x", 1, "@/spool/x"},
+        {nullptr, nullptr, "/opt/morvekian/x", 1, "@ian/x"},
+        {nullptr, nullptr, "/srv/mail/sys/general.cfg", 1, "~/sys/general.cfg"},
+        {nullptr, nullptr, "/srv/mail", 1, "~"},
+        {nullptr, nullptr, "/srv/mailbox/x", 1, "~box/x"},
+        {nullptr, nullptr, "^/x", 1, "^/x"},
+        {nullptr, nullptr, "/srv/mail/" + x245, 1, "~/" + x245},
+        {nullptr, nullptr, "/srv/mail/" + x245 + "x", 0, ""},
+        {nullptr, hv::test::kHome, "/srv/mail/x", 1, "~/x"},
+    };
+    for (const auto &[home, alt, name, result, expected] : rows) {
+        if (home) setenv("HV_DATADIR", home, 1);
+        ASSERT_TRUE(alt == nullptr || ext_SetAlternativeArea(1, alt) == 1) << alt;
+        char out[HV_EXT_PATH_MAX] = "garbage";
+        EXPECT_EQ(ext_GetShortFName(name.c_str(), out), result) << name;
+        EXPECT_EQ(out, expected) << name;
     }
-    std::string resolve(const char *name, bool *refused) {
-        char out[HV_EXT_PATH_MAX];
-        std::strcpy(out, kUntouched);
-        char *result = ext_GetActualFName(name, out);
-        *refused = result == nullptr;
-        if (result != nullptr) {
-            EXPECT_EQ(result, out);
-        }
-        return out;
-    }
-};
+    char path[] = "a/b/c", plain[] = "abc", dir[] = "a/b/", root[] = "/";
+    const std::pair<char *, char *> bases[] = {
+        {path, path + 4}, {plain, plain}, {dir, dir + 4}, {root, root + 1}};
+    for (const auto &[name, base] : bases) EXPECT_EQ(ext_BaseName(name), base) << name;
+    const std::pair<const char *, int> names[] = {
+        {"abc123", 1}, {"ABC", 1}, {"", 1},   {"Z9", 1}, {"a_b", 0}, {"a-b", 0}, {"a.b", 0},
+        {"a b", 0},    {"a/b", 0}, {"\x80", 0}, {"@", 0}, {"[", 0},   {"`", 0},   {"{", 0}};
+    for (const auto &[name, ok] : names) EXPECT_EQ(ext_CheckFileName(name), ok) << name;
 
-TEST_F(Tokens, ExpandsEveryFormOfTheGrammar) {
-    const Case cases[] = {
-        {"~/sys/general.cfg", "/srv/mail/sys/general.cfg"},
-        {"~/", "/srv/mail/"},
-        {"~/bin", "/opt/morvek/bin"},
-        {"~/bin/", "/opt/morvek/bin/"},
-        {"~/bin/hvchown", "/opt/morvek/bin/hvchown"},
-        {"~/binaries/x", "/srv/mail/binaries/x"},
-        {"~/diag/x", "/opt/morvek/diag/x"},
-        {"~/diag", "/opt/morvek/diag"},
-        {"~/diagnostics", "/srv/mail/diagnostics"},
-        {"~/newconfig", "/opt/morvek/newconfig"},
+    ASSERT_EQ(ext_SetAlternativeArea(1, "/opt/morvek"), 1);
+    const std::pair<const char *, const char *> cases[] = {
+        {"~/sys/general.cfg", "/srv/mail/sys/general.cfg"}, {"~", kRefused},
+        {"~/bin", "/opt/morvek/bin"}, {"~/binaries/x", "/srv/mail/binaries/x"},
+        {"~/diag", "/opt/morvek/diag"}, {"~/diagnostics", "/srv/mail/diagnostics"},
         {"~/newconfig/a", "/opt/morvek/newconfig/a"},
         {"~/newconfig.old", "/srv/mail/newconfig.old"},
-        {"~/./../x//y", "/srv/mail/./../x//y"},
-        {"~UAP", "/usr/UAP"},
-        {"~UAP/in/x", "/usr/UAP/in/x"},
-        {"~UAPX/x", nullptr},
-        {"~", nullptr},
-        {"~user/x", nullptr},
-        {"~bin", nullptr},
-        {"@/spool/x", "/srv/alt/spool/x"},
-        {"@/", "/srv/alt/"},
-        {"@spool", "@spool"},
-        {"@", "@"},
-        {"^/etc/x", "/opt/morvek/etc/x"},
-        {"^/", "/opt/morvek/"},
-        {"^etc", "^etc"},
-        {"/etc/passwd", "/etc/passwd"},
-        {"relative/name", "relative/name"},
+        {"~UAP", "/usr/UAP"}, {"~UAP/in/x", "/usr/UAP/in/x"}, {"~UAPX/x", kRefused},
+        {"@/spool/x", "/opt/morvek/spool/x"}, {"@spool", "@spool"},
+        {"^/", "/opt/morvek/"}, {"^etc", "^etc"}, {"relative/name", "relative/name"}, {"", ""},
         {"/usr/lib/sendmail.cf", "/usr/lib/sendmail.cf"},
         {"/usr/slib/sendmailer", "/usr/slib/sendmailer"},
-        {"", ""},
     };
-    for (const Case &c : cases) {
-        bool refused = false;
-        const std::string got = resolve(c.name, &refused);
-        EXPECT_EQ(refused, c.expected == nullptr) << c.name;
-        EXPECT_EQ(got, c.expected ? c.expected : kUntouched) << c.name;
-    }
-}
+    for (const auto &[name, expected] : cases) EXPECT_EQ(resolve(name), expected) << name;
 
-// Every branch refuses a result that would not fit 256 bytes, and writes nothing.
-TEST_F(Tokens, RefusesResultsLongerThanAPathBuffer) {
-    struct Limit {
-        const char *prefix;
-        std::size_t result_overhead;  // result length minus the filler's length
-    } limits[] = {
-        {"~/", 10},   // "/srv/mail/"
-        {"~/bin/", 16},  // "/opt/morvek/bin/"
-        {"~UAP/", 9},  // "/usr/UAP/"
-        {"@/", 9},     // "/srv/alt/"
-        {"^/", 12},    // "/opt/morvek/"
-        {"/usr/lib/sendmail/", 19},
-        {"/plain/", 7},
-    };
-    for (const Limit &l : limits) {
-        for (std::size_t result_length : {255u, 256u, 1000u}) {
-            const std::string name =
-                l.prefix + std::string(result_length - l.result_overhead, 'x');
-            bool refused = false;
-            const std::string got = resolve(name.c_str(), &refused);
-            if (result_length < HV_EXT_PATH_MAX) {
-                EXPECT_FALSE(refused) << l.prefix << " " << result_length;
-                EXPECT_EQ(got.size(), result_length) << l.prefix;
-            } else {
-                EXPECT_TRUE(refused) << l.prefix << " " << result_length;
-                EXPECT_EQ(got, kUntouched) << l.prefix;
-            }
+    // Every branch refuses a result that would not fit 256 bytes, and writes nothing.
+    const std::pair<const char *, const char *> limits[] = {  // a prefix, what it gives
+        {"~/", "/srv/mail/"}, {"~/bin/", "/opt/morvek/bin/"}, {"~UAP/", "/usr/UAP/"},
+        {"@/", "/opt/morvek/"}, {"^/", "/opt/morvek/"}, {"/plain/", "/plain/"},
+        {"/usr/lib/sendmail/", "/usr/slib/sendmail/"}};
+    for (const auto &[prefix, head] : limits)
+        for (std::size_t length : {255u, 256u, 1000u}) {
+            const std::string filler(length - std::strlen(head), 'x');
+            EXPECT_EQ(resolve(prefix + filler), length < 256 ? head + filler : kRefused)
+                << prefix << " " << length;
         }
-    }
-    const std::string huge(100000, 'x');
-    EXPECT_EQ(ext_GetActualFName(huge.c_str(), nullptr), nullptr);
-    EXPECT_EQ(ext_FullFName(huge.c_str()), nullptr);
-}
-
-TEST_F(Tokens, ResolvesInPlace) {
-    char buf[HV_EXT_PATH_MAX] = "^/etc/x";
+    EXPECT_EQ(ext_GetActualFName(nullptr, nullptr), nullptr);
+    char buf[HV_EXT_PATH_MAX] = "^/etc/x";  // resolved in place
     EXPECT_EQ(ext_GetActualFName(buf, buf), buf);
     EXPECT_STREQ(buf, "/opt/morvek/etc/x");
-    std::strcpy(buf, "/var/spool/x");
-    EXPECT_EQ(ext_GetActualFName(buf, buf), buf);
-    EXPECT_STREQ(buf, "/var/spool/x");
+    const char *shared = ext_GetActualFName("^/a", nullptr);
+    EXPECT_STREQ(ext_FullFName("~/c"), "/srv/mail/c");
+    EXPECT_STREQ(shared, "/opt/morvek/a") << "ext_FullFName has a buffer of its own";
 }
 
-TEST(TokensStatic, NullOutUsesOneSharedBufferAndFullFNameAnother) {
-    char *first = ext_GetActualFName("^/a", nullptr);
-    ASSERT_NE(first, nullptr);
-    EXPECT_STREQ(first, "/opt/morvek/a");
-    EXPECT_EQ(ext_GetActualFName("^/b", nullptr), first);
-    EXPECT_STREQ(first, "/opt/morvek/b");
-
-    char *full = ext_FullFName("~/c");
-    ASSERT_NE(full, nullptr);
-    EXPECT_NE(full, first);
-    EXPECT_STREQ(full, "/srv/mail/c");
-    EXPECT_STREQ(first, "/opt/morvek/b");
-    EXPECT_EQ(ext_FullFName("~nobody"), nullptr);
-    EXPECT_EQ(ext_GetActualFName(nullptr, nullptr), nullptr);
-}
-
-TEST(TokensAlternative, EmptySlotOneRefusesAtNames) {
-    char out[HV_EXT_PATH_MAX];
-    EXPECT_EQ(ext_GetActualFName("@/spool/x", out), nullptr);
-}
-
-// Which sendmail exists decides the result, whichever of the two names was spelled.
-struct SendmailCase {
-    const char *label;
-    bool slib_exists, lib_exists;
-    const char *name, *expected;
-};
-
-void PrintTo(const SendmailCase &row, std::ostream *os) { *os << row.label; }
-
-class Sendmail : public testing::TestWithParam<SendmailCase> {};
-
-TEST_P(Sendmail, PicksTheFirstThatExists) {
+// Which sendmail exists decides, asked on every call, whichever name was spelled.
+TEST(Tokens, SendmailIsTheFirstThatExists) {
     HV_REQUIRE_WRITABLE_USR();
-    const SendmailCase &c = GetParam();
     hv::test::remove_path("/usr/slib/sendmail");
     hv::test::remove_path("/usr/lib/sendmail");
-    if (c.slib_exists) hv::test::write_file("/usr/slib/sendmail", "");
-    if (c.lib_exists) hv::test::write_file("/usr/lib/sendmail", "");
-    char out[HV_EXT_PATH_MAX];
-    ASSERT_EQ(ext_GetActualFName(c.name, out), out);
-    EXPECT_STREQ(out, c.expected);
-}
-
-INSTANTIATE_TEST_SUITE_P(
-    Tokens, Sendmail,
-    testing::Values(
-        SendmailCase{"OnlyLib", false, true, "/usr/lib/sendmail", "/usr/lib/sendmail"},
-        SendmailCase{"Both", true, true, "/usr/lib/sendmail", "/usr/slib/sendmail"},
-        SendmailCase{"Neither", false, false, "/usr/lib/sendmail", "/usr/slib/sendmail"},
-        SendmailCase{"SlibNameOnlyLib", false, true, "/usr/slib/sendmail/x", "/usr/lib/sendmail/x"},
-        SendmailCase{"LibNameOnlySlib", true, false, "/usr/lib/sendmail/", "/usr/slib/sendmail/"}),
-    [](const auto &row) { return std::string(row.param.label); });
-
-TEST(TokensSendmail, AsksThePlatformAfreshOnEveryCall) {
-    char out[HV_EXT_PATH_MAX];
-    const long before = hv::test::calls("sxl_stat");
-    ext_GetActualFName("/usr/lib/sendmail", out);
-    ext_GetActualFName("/usr/lib/sendmail", out);
-    EXPECT_GE(hv::test::calls("sxl_stat") - before, 2);
+    EXPECT_EQ(resolve("/usr/lib/sendmail/"), "/usr/slib/sendmail/");
+    hv::test::write_file("/usr/lib/sendmail", "");
+    EXPECT_EQ(resolve("/usr/slib/sendmail/x"), "/usr/lib/sendmail/x");
+    hv::test::write_file("/usr/slib/sendmail", "");
+    EXPECT_EQ(resolve("/usr/lib/sendmail"), "/usr/slib/sendmail");
 }
 
 }  // namespace

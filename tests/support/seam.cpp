@@ -30,63 +30,70 @@ enum class Fails {
     kNull,
     kErrno,     // the error number itself
     kCloses,    // -1, after closing for real
+    kReleases,  // the error number, after unlocking for real: a lock left held
+                // would only deadlock the next caller, which no system does
     kNever,     // the call has no failure value: cannot be scripted
 };
 
-// One row per call: return type, name, parameters, arguments, failure value, and
-// whether the definition is generated (G) or written out below (S).
-#define HV_SEAM_CALLS(X)                                                                \
-    X(int, sxl_open, (const char *p, int f, mode_t m), (p, f, m), kMinusOne, G)         \
-    X(int, sxl_close, (int fd), (fd), kCloses, G)                                        \
-    X(int, sxl_dup, (int fd), (fd), kMinusOne, G)                                        \
-    X(int, sxl_pipe, (int fds[2]), (fds), kMinusOne, G)                                  \
-    X(ssize_t, sxl_read, (int fd, void *b, size_t n), (fd, b, n), kMinusOne, S)          \
-    X(ssize_t, sxl_write, (int fd, const void *b, size_t n), (fd, b, n), kMinusOne, S)   \
-    X(long long, sxl_lseek, (int fd, long long o, int w), (fd, o, w), kMinusOne, G)      \
-    X(FILE *, sxl_fopen, (const char *p, const char *m), (p, m), kNull, G)               \
-    X(char *, sxl_fgets, (char *b, int n, FILE *s), (b, n, s), kNull, G)                 \
-    X(int, sxl_fclose, (FILE * s), (s), kCloses, G)                                      \
-    X(int, sxl_stat, (const char *p, sxl_statbuf *st), (p, st), kMinusOne, G)            \
-    X(int, sxl_fstat, (int fd, sxl_statbuf *st), (fd, st), kMinusOne, G)                 \
-    X(int, sxl_chown, (const char *p, uid_t u, gid_t g), (p, u, g), kMinusOne, G)        \
-    X(int, sxl_fchown, (int fd, uid_t u, gid_t g), (fd, u, g), kMinusOne, G)             \
-    X(int, sxl_mkdir, (const char *p, mode_t m), (p, m), kMinusOne, G)                   \
-    X(int, sxl_rawfcntl, (int fd, int c, void *a), (fd, c, a), kMinusOne, G)             \
-    X(int, sxl_prealloc, (int fd, long long n), (fd, n), kErrno, G)                      \
-    X(int, sxl_fstype, (int fd), (fd), kMinusOne, G)                                     \
-    X(pid_t, sxl_fork, (void), (), kMinusOne, G)                                         \
-    X(pid_t, sxl_setsid, (void), (), kMinusOne, G)                                       \
-    X(int, sxl_execv, (const char *p, char *const a[]), (p, a), kMinusOne, G)            \
-    X(pid_t, sxl_wait, (int *s), (s), kMinusOne, G)                                      \
-    X(pid_t, sxl_waitpid, (pid_t p, int *s, int o), (p, s, o), kMinusOne, G)             \
-    X(int, sxl_select, (int n, fd_set *r, fd_set *w, fd_set *e, struct timeval *t),      \
-      (n, r, w, e, t), kMinusOne, G)                                                     \
-    X(void, sxl_exit, (int s), (s), kNever, S)                                           \
-    X(int, sxl_atexit, (void (*f)(void)), (f), kMinusOne, G)                             \
-    X(uid_t, sxl_getuid, (void), (), kNever, G)                                          \
-    X(gid_t, sxl_getgid, (void), (), kNever, G)                                          \
-    X(gid_t, sxl_getegid, (void), (), kNever, G)                                         \
-    X(int, sxl_setregid, (gid_t r, gid_t e), (r, e), kMinusOne, G)                       \
-    X(struct passwd *, sxl_getpwuid, (uid_t u), (u), kNull, G)                           \
-    X(const char *, sxl_getpwdage, (const char *a), (a), kNull, G)                       \
-    X(time_t, sxl_time, (time_t * t), (t), kMinusOne, S)                                 \
-    X(void *, sxl_malloc, (size_t n), (n), kNull, G)                                     \
-    X(void *, sxl_realloc, (void *p, size_t n), (p, n), kNull, G)                        \
-    X(void, sxl_free, (void *p), (p), kNever, G)                                         \
-    X(int, sxl_pthread_once, (pthread_once_t * o, void (*f)(void)), (o, f), kErrno, G)   \
-    X(int, sxl_pthread_mutexattr_init, (pthread_mutexattr_t * a), (a), kErrno, G)        \
-    X(int, sxl_pthread_mutexattr_destroy, (pthread_mutexattr_t * a), (a), kErrno, G)     \
-    X(int, sxl_pthread_mutex_init, (pthread_mutex_t * m, const pthread_mutexattr_t *a),  \
-      (m, a), kErrno, G)                                                                 \
-    X(int, sxl_pthread_mutex_lock, (pthread_mutex_t * m), (m), kErrno, G)                \
-    X(int, sxl_pthread_mutex_unlock, (pthread_mutex_t * m), (m), kErrno, G)              \
-    X(const char *, dtk_getDatadir, (void), (), kNull, G)                                \
-    X(const char *, tayl_GetString, (const char *k, int a, int b, int c), (k, a, b, c),  \
-      kNull, G)                                                                          \
-    X(int, hq_UsingValgrind, (void), (), kNever, S)
+// One row per call: return type, name, parameters, arguments, failure value, the
+// errno a failure of it usually carries, and whether the definition is generated
+// (G) or written out below (S).
+#define HV_SEAM_CALLS(X)                                                                   \
+    X(int, sxl_open, (const char *p, int f, mode_t m), (p, f, m), kMinusOne, ENOENT, G)    \
+    X(int, sxl_close, (int fd), (fd), kCloses, EIO, G)                                     \
+    X(int, sxl_dup, (int fd), (fd), kMinusOne, EMFILE, G)                                  \
+    X(int, sxl_pipe, (int fds[2]), (fds), kMinusOne, EMFILE, G)                            \
+    X(ssize_t, sxl_read, (int fd, void *b, size_t n), (fd, b, n), kMinusOne, EIO, S)       \
+    X(ssize_t, sxl_write, (int fd, const void *b, size_t n), (fd, b, n), kMinusOne,        \
+      ENOSPC, S)                                                                           \
+    X(long long, sxl_lseek, (int fd, long long o, int w), (fd, o, w), kMinusOne,           \
+      EINVAL, G)                                                                           \
+    X(FILE *, sxl_fopen, (const char *p, const char *m), (p, m), kNull, ENOENT, G)         \
+    X(char *, sxl_fgets, (char *b, int n, FILE *s), (b, n, s), kNull, EIO, G)              \
+    X(int, sxl_fclose, (FILE * s), (s), kCloses, EIO, G)                                   \
+    X(int, sxl_stat, (const char *p, sxl_statbuf *st), (p, st), kMinusOne, ENOENT, G)      \
+    X(int, sxl_fstat, (int fd, sxl_statbuf *st), (fd, st), kMinusOne, EIO, G)              \
+    X(int, sxl_chown, (const char *p, uid_t u, gid_t g), (p, u, g), kMinusOne, EPERM, G)   \
+    X(int, sxl_fchown, (int fd, uid_t u, gid_t g), (fd, u, g), kMinusOne, EPERM, G)        \
+    X(int, sxl_mkdir, (const char *p, mode_t m), (p, m), kMinusOne, EACCES, G)             \
+    X(int, sxl_rawfcntl, (int fd, int c, void *a), (fd, c, a), kMinusOne, ENOLCK, G)       \
+    X(int, sxl_prealloc, (int fd, long long n), (fd, n), kErrno, ENOSPC, G)                \
+    X(int, sxl_fstype, (int fd), (fd), kMinusOne, EIO, G)                                  \
+    X(pid_t, sxl_fork, (void), (), kMinusOne, EAGAIN, G)                                   \
+    X(pid_t, sxl_setsid, (void), (), kMinusOne, EPERM, G)                                  \
+    X(int, sxl_execv, (const char *p, char *const a[]), (p, a), kMinusOne, ENOENT, G)      \
+    X(pid_t, sxl_wait, (int *s), (s), kMinusOne, ECHILD, G)                                \
+    X(pid_t, sxl_waitpid, (pid_t p, int *s, int o), (p, s, o), kMinusOne, ECHILD, G)       \
+    X(int, sxl_select, (int n, fd_set *r, fd_set *w, fd_set *e, struct timeval *t),        \
+      (n, r, w, e, t), kMinusOne, EINTR, G)                                                \
+    X(void, sxl_exit, (int s), (s), kNever, 0, S)                                          \
+    X(int, sxl_atexit, (void (*f)(void)), (f), kMinusOne, ENOMEM, G)                       \
+    X(uid_t, sxl_getuid, (void), (), kNever, 0, G)                                         \
+    X(gid_t, sxl_getgid, (void), (), kNever, 0, G)                                         \
+    X(gid_t, sxl_getegid, (void), (), kNever, 0, G)                                        \
+    X(int, sxl_setregid, (gid_t r, gid_t e), (r, e), kMinusOne, EPERM, G)                  \
+    X(struct passwd *, sxl_getpwuid, (uid_t u), (u), kNull, EIO, G)                        \
+    X(const char *, sxl_getpwdage, (const char *a), (a), kNull, ENOENT, G)                 \
+    X(time_t, sxl_time, (time_t * t), (t), kMinusOne, EFAULT, S)                           \
+    X(void *, sxl_malloc, (size_t n), (n), kNull, ENOMEM, G)                               \
+    X(void *, sxl_realloc, (void *p, size_t n), (p, n), kNull, ENOMEM, G)                  \
+    X(void, sxl_free, (void *p), (p), kNever, 0, G)                                        \
+    X(int, sxl_pthread_once, (pthread_once_t * o, void (*f)(void)), (o, f), kErrno,        \
+      EINVAL, G)                                                                           \
+    X(int, sxl_pthread_mutexattr_init, (pthread_mutexattr_t * a), (a), kErrno, ENOMEM, G)  \
+    X(int, sxl_pthread_mutexattr_destroy, (pthread_mutexattr_t * a), (a), kErrno,          \
+      EINVAL, G)                                                                           \
+    X(int, sxl_pthread_mutex_init, (pthread_mutex_t * m, const pthread_mutexattr_t *a),    \
+      (m, a), kErrno, EAGAIN, G)                                                           \
+    X(int, sxl_pthread_mutex_lock, (pthread_mutex_t * m), (m), kErrno, EAGAIN, G)          \
+    X(int, sxl_pthread_mutex_unlock, (pthread_mutex_t * m), (m), kReleases, EPERM, G)      \
+    X(const char *, dtk_getDatadir, (void), (), kNull, ENOENT, G)                          \
+    X(const char *, tayl_GetString, (const char *k, int a, int b, int c), (k, a, b, c),    \
+      kNull, ENOENT, G)                                                                    \
+    X(int, hq_UsingValgrind, (void), (), kNever, 0, S)
 
 enum Id : int {
-#define HV_SEAM_ID(ret, name, params, args, fails, how) id_##name,
+#define HV_SEAM_ID(ret, name, params, args, fails, err, how) id_##name,
     HV_SEAM_CALLS(HV_SEAM_ID)
 #undef HV_SEAM_ID
     kCallCount
@@ -95,20 +102,33 @@ enum Id : int {
 struct Row {
     const char *name;
     Fails fails;
+    int usual_err;
     std::atomic<void *> real;
     std::atomic<long> count;
     std::atomic<bool> armed;  // a fault is scripted; the details are under fault_mutex
     hv::test::Fault fault;
+    long count_when_armed;  // by fail_nth
+    std::atomic<long> first_failed_by_nth;  // its ordinal since fail_nth, or 0
 };
 
 constinit Row rows[kCallCount] = {
-#define HV_SEAM_ROW(ret, name, params, args, fails, how) \
-    {#name, Fails::fails, {}, {}, {}, {}},
+#define HV_SEAM_ROW(ret, name, params, args, fails, err, how) \
+    {#name, Fails::fails, err, {}, {}, {}, {}, 0, {}},
     HV_SEAM_CALLS(HV_SEAM_ROW)
 #undef HV_SEAM_ROW
 };
 
 constinit std::mutex fault_mutex;
+
+// The fault of fail_nth: nth_target is 0 while none is armed.
+constinit std::atomic<long> nth_target{0};
+constinit std::atomic<long> nth_count{0};
+constinit std::atomic<hv::test::Nth> nth_mode{hv::test::Nth::kOnce};
+constinit std::atomic<bool> nth_reached{false};
+constinit std::atomic<int> nth_hit_id{-1};
+constinit std::atomic<long> nth_hit_ordinal{0};
+// A short_count that moves half of what the call asks for.
+constexpr long kHalf = -2;
 
 constinit std::atomic<bool> valgrind_pretended{false};
 constinit std::atomic<int> valgrind_answer{0};
@@ -144,11 +164,37 @@ Fn real(Id id)
     return reinterpret_cast<Fn>(fn);
 }
 
+// Whether the call is the one fail_nth aims at, or one after it that fails too.
+bool take_nth(Id id, long made, hv::test::Fault *out)
+{
+    const long target = nth_target.load(std::memory_order_acquire);
+    if (target == 0 || rows[id].fails == Fails::kNever)
+        return false;
+    const long count = nth_count.fetch_add(1, std::memory_order_relaxed) + 1;
+    const hv::test::Nth mode = nth_mode.load(std::memory_order_relaxed);
+    if (count < target || (count > target && mode != hv::test::Nth::kPersistent))
+        return false;
+    nth_reached.store(true, std::memory_order_relaxed);
+    const bool transfer = id == id_sxl_read || id == id_sxl_write;
+    if (mode == hv::test::Nth::kShort && !transfer)
+        return false;
+    const long ordinal = made - rows[id].count_when_armed;
+    long never = 0;
+    rows[id].first_failed_by_nth.compare_exchange_strong(never, ordinal);
+    int none = -1;
+    if (nth_hit_id.compare_exchange_strong(none, id))
+        nth_hit_ordinal.store(ordinal, std::memory_order_relaxed);
+    *out = {.err = rows[id].usual_err, .short_count = mode == hv::test::Nth::kShort ? kHalf : -1};
+    return true;
+}
+
 // Counts the call and says whether it is one of the scripted failures.
 bool take_fault(Id id, hv::test::Fault *out)
 {
     Row &row = rows[id];
-    row.count.fetch_add(1, std::memory_order_relaxed);
+    const long made = row.count.fetch_add(1, std::memory_order_relaxed) + 1;
+    if (take_nth(id, made, out))
+        return true;
     if (!row.armed.load(std::memory_order_acquire))
         return false;
     std::lock_guard lock(fault_mutex);
@@ -174,13 +220,15 @@ R pass(Id id, Call call)
     if constexpr (std::is_void_v<R>) {
         return call();  // unreachable: such calls cannot be scripted
     } else {
-        if (rows[id].fails == Fails::kCloses)
+        const Fails fails = rows[id].fails;
+        if (fails == Fails::kCloses || fails == Fails::kReleases)
             call();
         errno = fault.err;
         if constexpr (std::is_pointer_v<R>)
             return nullptr;
         else
-            return static_cast<R>(rows[id].fails == Fails::kErrno ? fault.err : -1);
+            return static_cast<R>(fails == Fails::kErrno || fails == Fails::kReleases ? fault.err
+                                                                                       : -1);
     }
 }
 
@@ -192,8 +240,9 @@ ssize_t transfer(Id id, int fd, Buf buf, size_t count)
     hv::test::Fault fault;
     if (!take_fault(id, &fault))
         return real<Fn>(id)(fd, buf, count);
-    if (fault.short_count >= 0) {
-        size_t limit = static_cast<size_t>(fault.short_count);
+    if (fault.short_count >= 0 || fault.short_count == kHalf) {
+        size_t limit = fault.short_count == kHalf ? (count + 1) / 2
+                                                   : static_cast<size_t>(fault.short_count);
         return real<Fn>(id)(fd, buf, std::min(count, limit));
     }
     errno = fault.err;
@@ -202,16 +251,16 @@ ssize_t transfer(Id id, int fd, Buf buf, size_t count)
 
 }  // namespace
 
-#define HV_SEAM_DEFINE_G(ret, name, params, args, fails)                   \
+#define HV_SEAM_DEFINE_G(ret, name, params, args, fails, err)              \
     extern "C" ret name params                                             \
     {                                                                      \
         return pass<ret>(id_##name, [&]() -> ret {                         \
             return real<decltype(&::name)>(id_##name) args;                \
         });                                                                \
     }
-#define HV_SEAM_DEFINE_S(ret, name, params, args, fails)
-#define HV_SEAM_DEFINE(ret, name, params, args, fails, how) \
-    HV_SEAM_DEFINE_##how(ret, name, params, args, fails)
+#define HV_SEAM_DEFINE_S(ret, name, params, args, fails, err)
+#define HV_SEAM_DEFINE(ret, name, params, args, fails, err, how) \
+    HV_SEAM_DEFINE_##how(ret, name, params, args, fails, err)
 HV_SEAM_CALLS(HV_SEAM_DEFINE)
 #undef HV_SEAM_DEFINE
 
@@ -281,6 +330,40 @@ void clear_faults()
 long calls(const char *call)
 {
     return row_named(call).count.load(std::memory_order_relaxed);
+}
+
+void fail_nth(long n, Nth mode)
+{
+    if (n < 1)
+        die("fail_nth needs n >= 1 for", "the n-th call");
+    for (Row &row : rows) {
+        row.count_when_armed = row.count.load(std::memory_order_relaxed);
+        row.first_failed_by_nth.store(0, std::memory_order_relaxed);
+    }
+    nth_count.store(0, std::memory_order_relaxed);
+    nth_mode.store(mode, std::memory_order_relaxed);
+    nth_reached.store(false, std::memory_order_relaxed);
+    nth_hit_id.store(-1, std::memory_order_relaxed);
+    nth_target.store(n, std::memory_order_release);
+}
+
+void disarm_nth()
+{
+    nth_target.store(0, std::memory_order_release);
+}
+
+NthHit nth_hit()
+{
+    const int id = nth_hit_id.load(std::memory_order_relaxed);
+    if (id < 0)
+        return {nth_reached.load(std::memory_order_relaxed), nullptr, 0, 0};
+    return {true, rows[id].name, nth_hit_ordinal.load(std::memory_order_relaxed),
+            rows[id].usual_err};
+}
+
+long nth_failed(const char *call)
+{
+    return row_named(call).first_failed_by_nth.load(std::memory_order_relaxed);
 }
 
 void pretend_valgrind(int value)

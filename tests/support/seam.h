@@ -11,7 +11,8 @@ namespace hv::test {
 // `times` calls fail (kForever: every later call), each setting errno to `err` and
 // returning the call's failure value: -1, null, or `err` itself for the calls that
 // report errors by result (sxl_prealloc and the sxl_pthread_ calls). A failing
-// sxl_close or sxl_fclose still closes for real, as the system's own do.
+// sxl_close or sxl_fclose still closes for real, as the system's own do, and a
+// failing sxl_pthread_mutex_unlock still unlocks.
 // For sxl_read and sxl_write a `short_count` >= 0 makes the faulty calls move at
 // most that many bytes for real instead of failing.
 // dtk_getDatadir and tayl_GetString can be scripted too (they return null).
@@ -32,6 +33,28 @@ void clear_faults();
 // How many times the named call (an sxl_ call, or dtk_getDatadir, tayl_GetString,
 // hq_UsingValgrind) has been made in this process.
 long calls(const char *call);
+// Fails the n-th call (n >= 1) made through the seam from now on, whichever call
+// it is, in the way a failure of that call usually looks (ENOENT for sxl_open,
+// ENOMEM for sxl_malloc, ...). Calls that have no failure value are not counted.
+// kOnce fails that call alone, kPersistent every call from it on; kShort makes it,
+// if it is sxl_read or sxl_write, move half of its bytes (any other call passes).
+// Independent of script().
+enum class Nth { kOnce, kPersistent, kShort };
+void fail_nth(long n, Nth mode);
+void disarm_nth();
+// What the armed fault met: whether the n-th call was made, and the first call it
+// failed or cut short (null when none), as the ordinal-th call of that name since
+// fail_nth, with the errno it was given.
+struct NthHit {
+    bool reached;
+    const char *call;
+    long ordinal;
+    int err;
+};
+NthHit nth_hit();
+// The first call of that name the armed fault failed or cut short, as its
+// ordinal since fail_nth; 0 when it met none.
+long nth_failed(const char *call);
 // Makes hq_UsingValgrind answer `value` (the real answer again after reset_valgrind).
 void pretend_valgrind(int value);
 void reset_valgrind();

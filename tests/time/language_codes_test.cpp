@@ -1,111 +1,59 @@
-// Language codes cut into directory, language and territory, and the catalogue
-// directories built from them.
+// Language codes cut into directory, language and territory, and catalogue paths.
 
 #include <gtest/gtest.h>
 
-#include <cstring>
 #include <string>
+#include <tuple>
 
 #include "hv_ext.h"
 
 namespace {
 
-const std::string k40 = "abcdefghij_" + std::string(29, 'k');  // 40 characters
-
-TEST(LanguageCodes, LanguageDirectories) {
-    struct Row {
-        bool null_code;
-        std::string code;
-        const char *dir;  // null: refused
-    } rows[] = {
-        {true, "", "english/us"},
-        {false, "french_fr.ISO8859-1", "french/fr"},
-        {false, "german", "german"},
-        {false, "english.utf8", "english.utf8"},
-        {false, "a.b_c.d", "a.b/c"},
-        {false, "", ""},
-        {false, "_", "/"},
-        {false, "en_us_gb.x.y", "en/us_gb"},
-        {false, "english_us.", "english/us"},
-        {false, k40, "abcdefghij/kkkkkkkkkkkkkkkkkkkkkkkkkkkkk"},
-        {false, k40 + ".some-long-character-set-name-that-is-cut-anyway",
-         "abcdefghij/kkkkkkkkkkkkkkkkkkkkkkkkkkkkk"},
-        {false, k40 + "k", nullptr},
-        {false, k40 + "k.utf8", nullptr},
-        {false, std::string(5000, 'x'), nullptr},
-    };
-    char *buffer = ext_langtodir("x_y");
-    ASSERT_NE(buffer, nullptr);
-    for (const Row &r : rows) {
+// A "_" ends the language, and the first "." after it begins the suffix. A directory
+// of more than 40 characters is refused, leaving the last result in place.
+TEST(LanguageCodes, CutIntoPiecesAndPaths) {
+    const std::string k40 = "abcdefghij_" + std::string(29, 'k'), k41 = k40 + "k",
+                      with_suffix = k40 + "." + std::string(60, 's');
+    // The code, its directory (null: refused), its language, its language_territory.
+    char *buffer = ext_langtodir("a_b_c");
+    const std::tuple<const char *, const char *, std::string, std::string> rows[] = {
+        {buffer, "a/b/c", "a/b/c", "a/b/c"},  // its own last result
+        {"french_fr.ISO8859-1", "french/fr", "french", "french_fr"},
+        {"english.utf8", "english.utf8", "english.utf8", "english.utf8"},
+        {"a.b_c.d", "a.b/c", "a.b", "a.b_c"},
+        {"en_us_gb.x.y", "en/us_gb", "en", "en_us_gb"},
+        {with_suffix.c_str(), "abcdefghij/kkkkkkkkkkkkkkkkkkkkkkkkkkkkk", "abcdefghij", k40},
+        {k41.c_str(), nullptr, "abcdefghij", k41}};
+    for (const auto &[code, dir, language, territory] : rows) {
         const std::string before = buffer;
-        char *got = ext_langtodir(r.null_code ? nullptr : r.code.c_str());
-        if (r.dir == nullptr) {
-            EXPECT_EQ(got, nullptr) << r.code;
-            EXPECT_EQ(buffer, before) << "a refused code changed the last result";
-        } else {
-            EXPECT_EQ(got, buffer);
-            EXPECT_STREQ(buffer, r.dir) << r.code;
-        }
+        EXPECT_EQ(ext_langtodir(code), dir ? buffer : nullptr) << code;
+        EXPECT_EQ(buffer, dir ? dir : before) << code;
+        std::string cut_language = code, cut_territory = code;
+        EXPECT_EQ(ext_langtojlang(cut_language.data()), cut_language.data());
+        EXPECT_STREQ(cut_language.c_str(), language.c_str()) << code;
+        EXPECT_EQ(ext_langtolandt(cut_territory.data()), cut_territory.data());
+        EXPECT_STREQ(cut_territory.c_str(), territory.c_str()) << code;
     }
-    ext_langtodir("a_b_c");
-    EXPECT_STREQ(ext_langtodir(buffer), "a/b/c");
-}
-
-TEST(LanguageCodes, LanguageAndTerritoryInPlace) {
-    struct Row {
-        const char *code, *language, *language_territory;
-    } rows[] = {
-        {"english_us.utf8", "english", "english_us"},
-        {"english", "english", "english"},
-        {"english.utf8", "english.utf8", "english.utf8"},
-        {"english_us", "english", "english_us"},
-        {"a.b_c.d", "a.b", "a.b_c"},
-        {"en_us_gb.x.y", "en", "en_us_gb"},
-        {"_us.x", "", "_us"},
-        {"", "", ""},
-    };
-    for (const Row &r : rows) {
-        std::string a = r.code, b = r.code;
-        EXPECT_EQ(ext_langtojlang(a.data()), a.data());
-        EXPECT_STREQ(a.c_str(), r.language) << r.code;
-        EXPECT_EQ(ext_langtolandt(b.data()), b.data());
-        EXPECT_STREQ(b.c_str(), r.language_territory) << r.code;
-    }
+    EXPECT_STREQ(ext_langtodir(nullptr), "english/us");
     EXPECT_EQ(ext_langtojlang(nullptr), nullptr);
     EXPECT_EQ(ext_langtolandt(nullptr), nullptr);
-}
 
-TEST(LanguageCodes, CatalogueDirectories) {
-    const std::string fits(220 - 4, 'd');  // with "mail", the longest that fits
-    const std::string fits_path = "/opt/morvek/server/locale/" + fits + "/mail/msgcats";
-    const std::string too_long(300, 'x');
-    struct Row {
-        const char *dir1, *dir2;
-        const char *expected;  // null: refused, the last result kept
-    } rows[] = {
+    const std::string d216(216, 'd'),  // with "mail", the most that fits 255 characters
+        longest = "/opt/morvek/server/locale/" + d216 + "/mail/msgcats";
+    const std::tuple<const char *, const char *, const char *> paths[] = {  // null: refused
         {"english/us", "mail", "/opt/morvek/server/locale/english/us/mail/msgcats"},
         {"", "", "/opt/morvek/server/locale///msgcats"},
-        {fits.c_str(), "mail", fits_path.c_str()},
-        {fits.c_str(), "mails", nullptr},
-        {"mails", fits.c_str(), nullptr},
-        {too_long.c_str(), "", nullptr},
+        {d216.c_str(), "mail", longest.c_str()},
+        {d216.c_str(), "mails", nullptr},
+        {"mail", longest.c_str(), nullptr},
         {nullptr, "mail", nullptr},
-        {"english/us", nullptr, nullptr},
-    };
-    char *buffer = ext_BuildCatDir("a", "b");
-    ASSERT_NE(buffer, nullptr);
-    for (const Row &r : rows) {
-        const std::string before = buffer;
-        char *got = ext_BuildCatDir(r.dir1, r.dir2);
-        if (r.expected == nullptr) {
-            EXPECT_EQ(got, nullptr);
-            EXPECT_EQ(buffer, before);
-        } else {
-            EXPECT_EQ(got, buffer);
-            EXPECT_STREQ(buffer, r.expected);
-        }
+        {"english/us", nullptr, nullptr}};
+    char *path_buffer = ext_BuildCatDir("a", "b");
+    for (const auto &[dir1, dir2, path] : paths) {
+        const std::string before = path_buffer;
+        EXPECT_EQ(ext_BuildCatDir(dir1, dir2), path ? path_buffer : nullptr) << dir1 << " " << dir2;
+        EXPECT_EQ(path_buffer, path ? path : before) << dir1 << " " << dir2;
     }
-    EXPECT_EQ(fits_path.size(), 255u);
 }
 
 }  // namespace

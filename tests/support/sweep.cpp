@@ -1,0 +1,207 @@
+#include "sweep.h"
+
+#include <dirent.h>
+#include <fcntl.h>
+#include <poll.h>
+#include <signal.h>
+#include <sys/mman.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <atomic>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <ctime>
+#include <new>
+#include <set>
+#include <vector>
+
+#if defined(__SANITIZE_ADDRESS__)
+#define HV_SWEEP_LEAKS 1
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer)
+#define HV_SWEEP_LEAKS 1
+#endif
+#endif
+#ifdef HV_SWEEP_LEAKS
+#include <sanitizer/lsan_interface.h>
+#endif
+
+namespace hv::test {
+namespace {
+
+constexpr long kMaxN = 200;
+constexpr int kCheckFailed = 86;
+constexpr int kRunSeconds = 30;
+constexpr std::size_t kStderrShown = 2000;
+constexpr const char *kModeNames[] = {"once", "persistent", "short"};
+
+// Shared by every process of a run (a routine may fork) and the sweep itself.
+struct Report {
+    std::atomic<bool> reached, transfer_failed;
+    std::atomic<bool> ended_after_ending_call;  // a process exit()ed once it had failed
+    std::atomic<int> completed;
+    std::atomic<std::size_t> used;
+    char text[16384];
+};
+
+constinit Report *g_report = nullptr;
+constinit const Case *g_case = nullptr;
+
+// What this process met of the fault.
+void note_fault() {
+    g_report->reached = g_report->reached || nth_hit().reached;
+    if (nth_failed("sxl_read") != 0 || nth_failed("sxl_write") != 0)
+        g_report->transfer_failed = true;
+}
+
+// The same as a process ends inside the routine: the one it was called in, or
+// one it forked.
+void note_exit() {
+    note_fault();
+    if (g_case->ending.call != nullptr && nth_failed(g_case->ending.call) != 0)
+        g_report->ended_after_ending_call = true;
+}
+
+std::set<int> open_descriptors() {
+    std::set<int> fds;
+    if (DIR *dir = opendir("/proc/self/fd")) {
+        while (const dirent *entry = readdir(dir))
+            if (entry->d_name[0] != '.') fds.insert(std::atoi(entry->d_name));
+        fds.erase(dirfd(dir));
+        closedir(dir);
+    }
+    return fds;
+}
+
+[[noreturn]] void child(const Case &c, Nth mode, long n, int capture) {
+    dup2(capture, STDERR_FILENO);
+    close(capture);
+    g_case = &c;
+    std::atexit(note_exit);
+    if (c.setup) c.setup();
+    const std::set<int> before = open_descriptors();
+    fail_nth(n, mode);
+    const long result = c.run();
+    const Outcome outcome{mode, n, nth_hit()};
+    disarm_nth();
+    note_fault();
+    std::string problems;
+    for (int fd : open_descriptors())
+        if (before.count(fd) == 0 && !(c.returns_fd && fd == result))
+            problems += " descriptor " + std::to_string(fd) + " left open;";
+#ifdef HV_SWEEP_LEAKS
+    // A short run that cut nothing short ran as the last run of another mode did.
+    const bool plain = mode == Nth::kShort && !outcome.failed();
+    if (!plain && __lsan_do_recoverable_leak_check() != 0) problems += " heap leaked;";
+#endif
+    if (!c.check(result, outcome))
+        problems += " result " + std::to_string(result) + " not documented;";
+    if (!problems.empty()) {
+        const NthHit &hit = outcome.fault;
+        std::string line = std::string(c.label) + " " + kModeNames[static_cast<int>(mode)] +
+                           " n=" + std::to_string(n) + ", ";
+        line += hit.call == nullptr ? "no call failed" : std::string(hit.call) + " #" +
+                                                             std::to_string(hit.ordinal) + " " +
+                                                             strerrorname_np(hit.err);
+        line += ":" + problems + "\n";
+        const std::size_t at = g_report->used.fetch_add(line.size());
+        if (at + line.size() <= sizeof g_report->text)
+            std::memcpy(g_report->text + at, line.data(), line.size());
+    }
+    ++g_report->completed;
+#ifdef HV_TEST_COVERAGE
+    // The library writes its coverage counters from its destructors, which _exit
+    // skips; running note_fault once more at exit changes nothing.
+    std::exit(problems.empty() ? 0 : kCheckFailed);
+#else
+    _exit(problems.empty() ? 0 : kCheckFailed);
+#endif
+}
+
+// Waits for the run's processes, the one started and those the routine forked:
+// each holds the write end of `alive` until it ends. What went wrong, or "".
+std::string await(const Case &c, pid_t pid, int alive, int capture) {
+    std::string trouble;
+    pollfd end = {alive, POLLIN, 0};
+    if (poll(&end, 1, kRunSeconds * 1000) != 1) {
+        kill(pid, SIGKILL);
+        trouble += " still running after " + std::to_string(kRunSeconds) + " s;";
+    }
+    int status = 0;
+    waitpid(pid, &status, 0);
+    const int code = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    std::string err(kStderrShown, '\0');
+    err.resize(std::max<ssize_t>(0, pread(capture, err.data(), err.size(), 0)));
+    // A process the routine forked may be the one it ended, its caller exiting 0.
+    const bool ended = g_report->ended_after_ending_call &&
+                       (code == c.ending.status || code == 0) &&
+                       err.find(c.ending.message) != std::string::npos;
+    if (WIFSIGNALED(status)) trouble += " died of signal " + std::to_string(WTERMSIG(status)) + ";";
+    if (code > 0 && code != kCheckFailed && !ended)
+        trouble += " exited " + std::to_string(code) + ";";
+    if (g_report->completed == 0 && !ended) trouble += " no process returned from the routine;";
+    return trouble.empty() ? trouble : trouble + " stderr: " + err;
+}
+
+// One run; what went wrong is added to failures.
+void run(const Case &c, Nth mode, long n, int capture, std::string &failures) {
+    new (g_report) Report{};
+    std::fflush(nullptr);
+    int alive[2];
+    const bool ready = ftruncate(capture, 0) == 0 && lseek(capture, 0, SEEK_SET) == 0 &&
+                       pipe2(alive, O_CLOEXEC) == 0;
+    const pid_t pid = ready ? fork() : -1;
+    if (pid == 0) {
+        close(alive[0]);
+        child(c, mode, n, capture);
+    }
+    if (ready) close(alive[1]);
+    const std::string trouble = pid < 0 ? " cannot start;" : await(c, pid, alive[0], capture);
+    if (ready) close(alive[0]);
+    if (!trouble.empty())
+        failures += std::string(c.label) + " " + kModeNames[static_cast<int>(mode)] +
+                    " n=" + std::to_string(n) + ":" + trouble + "\n";
+    failures.append(g_report->text, std::min(g_report->used.load(), sizeof g_report->text));
+}
+
+}  // namespace
+
+bool Outcome::failed(const char *call, long ordinal) const {
+    const long first = nth_failed(call);
+    return first != 0 && (ordinal == 0 || first == ordinal);
+}
+
+std::string sweep(const Case &c) {
+    void *shared =
+        mmap(nullptr, sizeof(Report), PROT_READ | PROT_WRITE, MAP_SHARED | MAP_ANONYMOUS, -1, 0);
+    if (shared == MAP_FAILED) return "no shared memory for the report";
+    g_report = static_cast<Report *>(shared);
+    char name[] = "/tmp/sweep-stderr-XXXXXX";
+    const int capture = mkstemp(name);
+    unlink(name);
+    std::string failures;
+    // The n-th call is the same whether the fault fails it or cuts it short, so
+    // the short mode needs only the n at which the once mode met a read or write.
+    std::vector<long> transfers;
+    for (Nth mode : {Nth::kOnce, Nth::kPersistent}) {
+        bool reached = true;
+        for (long n = 1; reached && n <= kMaxN; ++n) {
+            run(c, mode, n, capture, failures);
+            reached = g_report->reached;
+            if (mode == Nth::kOnce && g_report->transfer_failed) transfers.push_back(n);
+        }
+        if (reached) failures += std::string(c.label) + ": call " + std::to_string(kMaxN) +
+                                 " is still made\n";
+    }
+    for (long n : transfers) run(c, Nth::kShort, n, capture, failures);
+    close(capture);
+    munmap(shared, sizeof(Report));
+    return failures;
+}
+
+void PrintTo(const Case &c, std::ostream *os) { *os << c.label; }
+
+}  // namespace hv::test
