@@ -12,6 +12,17 @@ if(HV_SANITIZE)
   add_link_options(-fsanitize=address,undefined)
 endif()
 
+option(HV_TSAN "Build everything with ThreadSanitizer" OFF)
+option(HV_COVERAGE "Measure the line and branch coverage of libhv_ext (gcov)" OFF)
+if(HV_TSAN AND HV_SANITIZE)
+  message(FATAL_ERROR "HV_TSAN and HV_SANITIZE exclude each other: ThreadSanitizer "
+                      "cannot share a process with AddressSanitizer")
+endif()
+if(HV_TSAN)
+  add_compile_options(-fsanitize=thread -fno-omit-frame-pointer)
+  add_link_options(-fsanitize=thread)
+endif()
+
 # A C++ library with a C face: no exceptions, no RTTI, no guard calls for local
 # statics, nothing visible but what the version script exports, and linked with
 # the C driver so that neither libstdc++ nor libgcc_s becomes a dependency.

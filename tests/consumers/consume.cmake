@@ -1,0 +1,37 @@
+# cmake -DHOW=pkg-config|find_package -DSTAGE=dir -DPREFIX=dir -DLIBDIR=dir
+#       -DWORK=dir -DCC=compiler -DFLAGS=flags -DEMULATOR=cmd -DEXPECT=regex
+#       -P consume.cmake
+# Builds consumer.c against the staged install the way a user would, runs it on
+# the stage's libraries and matches what it prints.
+cmake_minimum_required(VERSION 3.25)
+
+function(run)
+  execute_process(COMMAND ${ARGN} RESULT_VARIABLE rc OUTPUT_VARIABLE out ERROR_VARIABLE out)
+  if(NOT rc EQUAL 0)
+    list(JOIN ARGN " " command)
+    message(FATAL_ERROR "${command}: ${rc}\n${out}")
+  endif()
+  set(out "${out}" PARENT_SCOPE)
+endfunction()
+
+file(REMOVE_RECURSE ${WORK})
+if(HOW STREQUAL "pkg-config")
+  # LIBDIR, not PATH: a hv_ext.pc installed on this machine must not answer.
+  set(ENV{PKG_CONFIG_LIBDIR} ${STAGE}${LIBDIR}/pkgconfig)
+  run(pkg-config --cflags --libs hv_ext)
+  separate_arguments(pc_flags UNIX_COMMAND "${out}")
+  separate_arguments(cc_flags UNIX_COMMAND "${FLAGS}")
+  file(MAKE_DIRECTORY ${WORK})
+  run(${CC} ${cc_flags} ${CMAKE_CURRENT_LIST_DIR}/consumer.c ${pc_flags} -o ${WORK}/consumer)
+else()
+  run(${CMAKE_COMMAND} -S ${CMAKE_CURRENT_LIST_DIR}/find_package -B ${WORK}
+      -DCMAKE_PREFIX_PATH=${STAGE}${PREFIX} -DCMAKE_C_COMPILER=${CC} -DCMAKE_C_FLAGS=${FLAGS})
+  run(${CMAKE_COMMAND} --build ${WORK})
+endif()
+
+set(ENV{LD_LIBRARY_PATH} ${STAGE}${LIBDIR})
+run(${EMULATOR} ${WORK}/consumer)
+if(NOT out MATCHES "${EXPECT}")
+  message(FATAL_ERROR "consumer printed:\n${out}\nexpected to match: ${EXPECT}")
+endif()
+message(STATUS "consumer printed:\n${out}")
