@@ -135,14 +135,12 @@ constinit std::atomic<int> valgrind_answer{0};
 constinit std::atomic<bool> clock_stopped{false};
 constinit std::atomic<long long> clock_value{0};
 
-[[noreturn]] void die(const char *what, const char *name)
-{
+[[noreturn]] void die(const char *what, const char *name) {
     fprintf(stderr, "fault seam: %s: %s\n", what, name);
     abort();
 }
 
-Row &row_named(const char *name)
-{
+Row &row_named(const char *name) {
     for (Row &row : rows) {
         if (name != nullptr && strcmp(row.name, name) == 0)
             return row;
@@ -151,8 +149,7 @@ Row &row_named(const char *name)
 }
 
 template <typename Fn>
-Fn real(Id id)
-{
+Fn real(Id id) {
     Row &row = rows[id];
     void *fn = row.real.load(std::memory_order_acquire);
     if (fn == nullptr) {
@@ -165,8 +162,7 @@ Fn real(Id id)
 }
 
 // Whether the call is the one fail_nth aims at, or one after it that fails too.
-bool take_nth(Id id, long made, hv::test::Fault *out)
-{
+bool take_nth(Id id, long made, hv::test::Fault *out) {
     const long target = nth_target.load(std::memory_order_acquire);
     if (target == 0 || rows[id].fails == Fails::kNever)
         return false;
@@ -189,8 +185,7 @@ bool take_nth(Id id, long made, hv::test::Fault *out)
 }
 
 // Counts the call and says whether it is one of the scripted failures.
-bool take_fault(Id id, hv::test::Fault *out)
-{
+bool take_fault(Id id, hv::test::Fault *out) {
     Row &row = rows[id];
     const long made = row.count.fetch_add(1, std::memory_order_relaxed) + 1;
     if (take_nth(id, made, out))
@@ -212,8 +207,7 @@ bool take_fault(Id id, hv::test::Fault *out)
 }
 
 template <typename R, typename Call>
-R pass(Id id, Call call)
-{
+R pass(Id id, Call call) {
     hv::test::Fault fault;
     if (!take_fault(id, &fault))
         return call();
@@ -234,8 +228,7 @@ R pass(Id id, Call call)
 
 // sxl_read and sxl_write: a short count moves fewer bytes for real.
 template <typename Buf>
-ssize_t transfer(Id id, int fd, Buf buf, size_t count)
-{
+ssize_t transfer(Id id, int fd, Buf buf, size_t count) {
     using Fn = ssize_t (*)(int, Buf, size_t);
     hv::test::Fault fault;
     if (!take_fault(id, &fault))
@@ -264,25 +257,21 @@ ssize_t transfer(Id id, int fd, Buf buf, size_t count)
 HV_SEAM_CALLS(HV_SEAM_DEFINE)
 #undef HV_SEAM_DEFINE
 
-extern "C" ssize_t sxl_read(int fd, void *buf, size_t count)
-{
+extern "C" ssize_t sxl_read(int fd, void *buf, size_t count) {
     return transfer(id_sxl_read, fd, buf, count);
 }
 
-extern "C" ssize_t sxl_write(int fd, const void *buf, size_t count)
-{
+extern "C" ssize_t sxl_write(int fd, const void *buf, size_t count) {
     return transfer(id_sxl_write, fd, buf, count);
 }
 
-extern "C" void sxl_exit(int status)
-{
+extern "C" void sxl_exit(int status) {
     rows[id_sxl_exit].count.fetch_add(1, std::memory_order_relaxed);
     real<decltype(&::sxl_exit)>(id_sxl_exit)(status);
     abort();
 }
 
-extern "C" time_t sxl_time(time_t *t)
-{
+extern "C" time_t sxl_time(time_t *t) {
     hv::test::Fault fault;
     if (take_fault(id_sxl_time, &fault)) {
         errno = fault.err;
@@ -296,8 +285,7 @@ extern "C" time_t sxl_time(time_t *t)
     return now;
 }
 
-extern "C" int hq_UsingValgrind(void)
-{
+extern "C" int hq_UsingValgrind(void) {
     rows[id_hq_UsingValgrind].count.fetch_add(1, std::memory_order_relaxed);
     if (valgrind_pretended.load(std::memory_order_acquire))
         return valgrind_answer.load(std::memory_order_relaxed);
@@ -306,8 +294,7 @@ extern "C" int hq_UsingValgrind(void)
 
 namespace hv::test {
 
-void script(const char *call, Fault fault)
-{
+void script(const char *call, Fault fault) {
     Row &row = row_named(call);
     if (row.fails == Fails::kNever)
         die("call has no failure value to script", row.name);
@@ -318,8 +305,7 @@ void script(const char *call, Fault fault)
     row.armed.store(fault.times != 0, std::memory_order_release);
 }
 
-void clear_faults()
-{
+void clear_faults() {
     std::lock_guard lock(fault_mutex);
     for (Row &row : rows) {
         row.armed.store(false, std::memory_order_release);
@@ -327,13 +313,11 @@ void clear_faults()
     }
 }
 
-long calls(const char *call)
-{
+long calls(const char *call) {
     return row_named(call).count.load(std::memory_order_relaxed);
 }
 
-void fail_nth(long n, Nth mode)
-{
+void fail_nth(long n, Nth mode) {
     if (n < 1)
         die("fail_nth needs n >= 1 for", "the n-th call");
     for (Row &row : rows) {
@@ -347,13 +331,11 @@ void fail_nth(long n, Nth mode)
     nth_target.store(n, std::memory_order_release);
 }
 
-void disarm_nth()
-{
+void disarm_nth() {
     nth_target.store(0, std::memory_order_release);
 }
 
-NthHit nth_hit()
-{
+NthHit nth_hit() {
     const int id = nth_hit_id.load(std::memory_order_relaxed);
     if (id < 0)
         return {nth_reached.load(std::memory_order_relaxed), nullptr, 0, 0};
@@ -361,30 +343,25 @@ NthHit nth_hit()
             rows[id].usual_err};
 }
 
-long nth_failed(const char *call)
-{
+long nth_failed(const char *call) {
     return row_named(call).first_failed_by_nth.load(std::memory_order_relaxed);
 }
 
-void pretend_valgrind(int value)
-{
+void pretend_valgrind(int value) {
     valgrind_answer.store(value, std::memory_order_relaxed);
     valgrind_pretended.store(true, std::memory_order_release);
 }
 
-void reset_valgrind()
-{
+void reset_valgrind() {
     valgrind_pretended.store(false, std::memory_order_release);
 }
 
-void set_time(long long t)
-{
+void set_time(long long t) {
     clock_value.store(t, std::memory_order_relaxed);
     clock_stopped.store(true, std::memory_order_release);
 }
 
-void reset_time()
-{
+void reset_time() {
     clock_stopped.store(false, std::memory_order_release);
 }
 
