@@ -1,7 +1,6 @@
 # The 32-bit x86 build: the library's original target. This kernel runs no 32-bit
-# code, so every program of this build runs under qemu-user. Test programs get a
-# native sandbox launcher in front of qemu (tests/CMakeLists.txt), because qemu-user
-# starts threads and a threaded process can no longer enter a user namespace.
+# code, so every program of this build runs under qemu-user (test programs behind
+# tests/support/sandbox_run, which enters their namespaces natively).
 set(CMAKE_SYSTEM_NAME Linux)
 set(CMAKE_SYSTEM_PROCESSOR i686)
 set(CMAKE_C_COMPILER gcc)

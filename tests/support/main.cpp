@@ -1,5 +1,5 @@
 // The main of every test program: the tests run inside the sandbox of harness.h.
-#include "sandbox.h"
+#include "harness.h"
 
 #include <cstdio>
 #include <gtest/gtest.h>
