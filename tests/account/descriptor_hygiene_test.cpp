@@ -75,8 +75,8 @@ TEST(DescriptorHygiene, ProgramsStartWithTheStandardDescriptorsAlone) {
     run_lister();
     EXPECT_EQ(listing(), kOnlyStandard) << "plain exec";
 
-    hv::test::script("sxl_chown", {.times = hv::test::Fault::kForever, .err = EPERM});
-    hv::test::script("sxl_fchown", {.times = hv::test::Fault::kForever, .err = EPERM});
+    hv::test::script("sxl_chown", EPERM, hv::test::kForever);
+    hv::test::script("sxl_fchown", EPERM, hv::test::kForever);
     EXPECT_EQ(ext_ChownToOrdavin("~/f"), 0);
     EXPECT_EQ(listing(), kOnlyStandard) << "helper run by name";
     EXPECT_EQ(ext_FChownToOrdavin(locked, "~/f"), 0);

@@ -21,7 +21,6 @@
 namespace {
 
 using hv::test::calls;
-using hv::test::Fault;
 
 constexpr char kFile[] = "/srv/mail/f";
 constexpr char kHelper[] = "/opt/morvek/bin/hvchown";
@@ -72,10 +71,10 @@ TEST(Ownership, ChangedWhereNeededElseByTheHelper) {
     for (const auto &row : rows) {
         const unsigned s = row.scene;
         if (!(s & kRefused) && !hv::test::real_root()) continue;
-        const Fault refused = {.times = s & kRefused ? Fault::kForever : 0, .err = EPERM};
-        hv::test::script("sxl_chown", refused);
-        hv::test::script("sxl_fchown", refused);
-        if (s & kInterrupted) hv::test::script("sxl_wait", {.err = EINTR});
+        const int refused = s & kRefused ? hv::test::kForever : 0;
+        hv::test::script("sxl_chown", EPERM, refused);
+        hv::test::script("sxl_fchown", EPERM, refused);
+        if (s & kInterrupted) hv::test::script("sxl_wait", EINTR);
         ASSERT_EQ(fchown(fd, s & (kOwned | kUser) ? 4242 : 0, s & kOwned ? 4242 : 0), 0);
         hv::test::remove_path("/tmp/args");
         hv::test::write_file("/tmp/exit", std::to_string(row.result));

@@ -95,7 +95,7 @@ TEST(Locks, AgainstAnotherProcessesLock) {
 TEST(Locks, RefusedKindsAndPlatformFailures) {
     write_file("/tmp/locked", "some content");
     const int fd = open("/tmp/locked", O_RDWR);
-    constexpr int kAll = hv::test::Fault::kForever;
+    constexpr int kAll = hv::test::kForever;
     const struct {
         Lock lock;
         int kind;
@@ -114,7 +114,7 @@ TEST(Locks, RefusedKindsAndPlatformFailures) {
         {kTimed, 2, 0, ENOLCK, kAll, {ENOLCK, 1, 0}},
     };
     for (const auto &row : rows) {
-        hv::test::script("sxl_rawfcntl", {.times = row.times, .err = row.err});
+        hv::test::script("sxl_rawfcntl", row.err, row.times);
         const long before = hv::test::calls("sxl_rawfcntl");
         g_pauses = 0;
         const long result = row.lock(fd, row.kind, row.seconds);

@@ -72,7 +72,7 @@ struct Row {
     const pid_t caller = getpid();
     const std::string others = describe(3, 64);
     atexit([] { dprintf(g_report, daemon_has_session() ? "caller left\n" : "left too early\n"); });
-    if (row.call != nullptr) hv::test::script(row.call, {.times = 2, .err = EMFILE});
+    if (row.call != nullptr) hv::test::script(row.call, EMFILE, 2);
     ext_BecomeDaemon();
     while (getppid() == caller) usleep(1000);
     std::string text = getsid(0) == getpid() && getpgrp() == getpid() ? "leader\n" : "no leader\n";

@@ -32,7 +32,7 @@ TEST_P(Profiling, WorkingDirectoryAfterTheExitHandler) {
     if (row.file != nullptr) hv::test::write_file(row.file, "");
     ASSERT_EQ(chdir("/srv"), 0);
     umask(0);
-    hv::test::script("sxl_mkdir", {.times = row.mkdir_error != 0, .err = row.mkdir_error});
+    hv::test::script("sxl_mkdir", row.mkdir_error, row.mkdir_error != 0);
     ext_profprep(row.path, row.register_handler);
     ext_profprep("/b/second", 1);  // only the first call counts
     if (hv::test::calls("sxl_atexit") == 1) ext_profexit();

@@ -5,13 +5,11 @@
 
 #include <dlfcn.h>
 
-#include <algorithm>
 #include <atomic>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <mutex>
 #include <type_traits>
 
 // Whatever the target's visibility, these definitions must be seen to interpose.
@@ -105,8 +103,8 @@ struct Row {
     int usual_err;
     std::atomic<void *> real;
     std::atomic<long> count;
-    std::atomic<bool> armed;  // a fault is scripted; the details are under fault_mutex
-    hv::test::Fault fault;
+    std::atomic<int> scripted_left;  // of script(): calls still to fail, or kForever
+    std::atomic<int> scripted_err;
     long count_when_armed;  // by fail_nth
     std::atomic<long> first_failed_by_nth;  // its ordinal since fail_nth, or 0
 };
@@ -118,7 +116,11 @@ constinit Row rows[kCallCount] = {
 #undef HV_SEAM_ROW
 };
 
-constinit std::mutex fault_mutex;
+// How a call is to fail: with this errno, or (reads and writes) by moving half its bytes.
+struct Injected {
+    int err;
+    bool half;
+};
 
 // The fault of fail_nth: nth_target is 0 while none is armed.
 constinit std::atomic<long> nth_target{0};
@@ -127,8 +129,6 @@ constinit std::atomic<hv::test::Nth> nth_mode{hv::test::Nth::kOnce};
 constinit std::atomic<bool> nth_reached{false};
 constinit std::atomic<int> nth_hit_id{-1};
 constinit std::atomic<long> nth_hit_ordinal{0};
-// A short_count that moves half of what the call asks for.
-constexpr long kHalf = -2;
 
 constinit std::atomic<bool> valgrind_pretended{false};
 constinit std::atomic<int> valgrind_answer{0};
@@ -162,7 +162,7 @@ Fn real(Id id) {
 }
 
 // Whether the call is the one fail_nth aims at, or one after it that fails too.
-bool take_nth(Id id, long made, hv::test::Fault *out) {
+bool take_nth(Id id, long made, Injected *out) {
     const long target = nth_target.load(std::memory_order_acquire);
     if (target == 0 || rows[id].fails == Fails::kNever)
         return false;
@@ -180,35 +180,30 @@ bool take_nth(Id id, long made, hv::test::Fault *out) {
     int none = -1;
     if (nth_hit_id.compare_exchange_strong(none, id))
         nth_hit_ordinal.store(ordinal, std::memory_order_relaxed);
-    *out = {.err = rows[id].usual_err, .short_count = mode == hv::test::Nth::kShort ? kHalf : -1};
+    *out = {rows[id].usual_err, mode == hv::test::Nth::kShort};
     return true;
 }
 
 // Counts the call and says whether it is one of the scripted failures.
-bool take_fault(Id id, hv::test::Fault *out) {
+bool take_fault(Id id, Injected *out) {
     Row &row = rows[id];
     const long made = row.count.fetch_add(1, std::memory_order_relaxed) + 1;
     if (take_nth(id, made, out))
         return true;
-    if (!row.armed.load(std::memory_order_acquire))
-        return false;
-    std::lock_guard lock(fault_mutex);
-    if (!row.armed.load(std::memory_order_relaxed))
-        return false;
-    hv::test::Fault &fault = row.fault;
-    if (fault.skip > 0) {
-        --fault.skip;
-        return false;
+    int left = row.scripted_left.load(std::memory_order_acquire);
+    while (left != 0) {
+        if (left == hv::test::kForever ||
+            row.scripted_left.compare_exchange_weak(left, left - 1, std::memory_order_acquire)) {
+            *out = {row.scripted_err.load(std::memory_order_relaxed), false};
+            return true;
+        }
     }
-    *out = fault;
-    if (fault.times != hv::test::Fault::kForever && --fault.times <= 0)
-        row.armed.store(false, std::memory_order_relaxed);
-    return true;
+    return false;
 }
 
 template <typename R, typename Call>
 R pass(Id id, Call call) {
-    hv::test::Fault fault;
+    Injected fault;
     if (!take_fault(id, &fault))
         return call();
     if constexpr (std::is_void_v<R>) {
@@ -226,18 +221,15 @@ R pass(Id id, Call call) {
     }
 }
 
-// sxl_read and sxl_write: a short count moves fewer bytes for real.
+// sxl_read and sxl_write: a short one moves half the bytes for real.
 template <typename Buf>
 ssize_t transfer(Id id, int fd, Buf buf, size_t count) {
     using Fn = ssize_t (*)(int, Buf, size_t);
-    hv::test::Fault fault;
+    Injected fault;
     if (!take_fault(id, &fault))
         return real<Fn>(id)(fd, buf, count);
-    if (fault.short_count >= 0 || fault.short_count == kHalf) {
-        size_t limit = fault.short_count == kHalf ? (count + 1) / 2
-                                                   : static_cast<size_t>(fault.short_count);
-        return real<Fn>(id)(fd, buf, std::min(count, limit));
-    }
+    if (fault.half)
+        return real<Fn>(id)(fd, buf, (count + 1) / 2);
     errno = fault.err;
     return -1;
 }
@@ -272,7 +264,7 @@ extern "C" void sxl_exit(int status) {
 }
 
 extern "C" time_t sxl_time(time_t *t) {
-    hv::test::Fault fault;
+    Injected fault;
     if (take_fault(id_sxl_time, &fault)) {
         errno = fault.err;
         return static_cast<time_t>(-1);
@@ -294,23 +286,17 @@ extern "C" int hq_UsingValgrind(void) {
 
 namespace hv::test {
 
-void script(const char *call, Fault fault) {
+void script(const char *call, int err, int times) {
     Row &row = row_named(call);
     if (row.fails == Fails::kNever)
         die("call has no failure value to script", row.name);
-    if (fault.skip < 0 || fault.times < Fault::kForever)
-        die("bad skip or times in the fault for", row.name);
-    std::lock_guard lock(fault_mutex);
-    row.fault = fault;
-    row.armed.store(fault.times != 0, std::memory_order_release);
+    row.scripted_err.store(err, std::memory_order_relaxed);
+    row.scripted_left.store(times, std::memory_order_release);
 }
 
 void clear_faults() {
-    std::lock_guard lock(fault_mutex);
-    for (Row &row : rows) {
-        row.armed.store(false, std::memory_order_release);
-        row.fault = Fault{};
-    }
+    for (Row &row : rows)
+        row.scripted_left.store(0, std::memory_order_release);
 }
 
 long calls(const char *call) {
@@ -352,17 +338,9 @@ void pretend_valgrind(int value) {
     valgrind_pretended.store(true, std::memory_order_release);
 }
 
-void reset_valgrind() {
-    valgrind_pretended.store(false, std::memory_order_release);
-}
-
 void set_time(long long t) {
     clock_value.store(t, std::memory_order_relaxed);
     clock_stopped.store(true, std::memory_order_release);
-}
-
-void reset_time() {
-    clock_stopped.store(false, std::memory_order_release);
 }
 
 }  // namespace hv::test

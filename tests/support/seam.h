@@ -7,27 +7,17 @@
 
 namespace hv::test {
 
-// A scripted fault of one sxl_ call. The first `skip` calls pass through; then
-// `times` calls fail (kForever: every later call), each setting errno to `err` and
-// returning the call's failure value: -1, null, or `err` itself for the calls that
-// report errors by result (sxl_prealloc and the sxl_pthread_ calls). A failing
-// sxl_close or sxl_fclose still closes for real, as the system's own do, and a
-// failing sxl_pthread_mutex_unlock still unlocks.
-// For sxl_read and sxl_write a `short_count` >= 0 makes the faulty calls move at
-// most that many bytes for real instead of failing.
-// dtk_getDatadir and tayl_GetString can be scripted too (they return null).
-struct Fault {
-    static constexpr int kForever = -1;
-    int skip = 0;
-    int times = 1;
-    int err = 0;
-    long short_count = -1;
-};
+inline constexpr int kForever = -1;
 
-// Scripts a fault for the named call ("sxl_realloc", ...), replacing any earlier
-// one. An unknown name, a call that has no failure value (sxl_exit, sxl_getuid,
-// sxl_getgid, sxl_getegid, sxl_free, hq_UsingValgrind), or a negative skip aborts.
-void script(const char *call, Fault fault);
+// Makes the next `times` calls of the named call ("sxl_realloc", ...; kForever: every
+// call from now on, 0: none) fail with errno `err` and the call's failure value: -1,
+// null, or `err` itself for the calls that report errors by result (sxl_prealloc and
+// the sxl_pthread_ calls). A failing sxl_close or sxl_fclose still closes for real,
+// as the system's own do, and a failing sxl_pthread_mutex_unlock still unlocks.
+// dtk_getDatadir and tayl_GetString can be scripted too (they return null). An
+// unknown name, or a call that has no failure value (sxl_exit, sxl_getuid,
+// sxl_getgid, sxl_getegid, sxl_free, hq_UsingValgrind), aborts.
+void script(const char *call, int err, int times = 1);
 // Removes every scripted fault (counters stay).
 void clear_faults();
 // How many times the named call (an sxl_ call, or dtk_getDatadir, tayl_GetString,
@@ -55,12 +45,10 @@ NthHit nth_hit();
 // The first call of that name the armed fault failed or cut short, as its
 // ordinal since fail_nth; 0 when it met none.
 long nth_failed(const char *call);
-// Makes hq_UsingValgrind answer `value` (the real answer again after reset_valgrind).
+// Makes hq_UsingValgrind answer `value` from now on.
 void pretend_valgrind(int value);
-void reset_valgrind();
-// Stops the clock of sxl_time at `t` seconds since the epoch (the real clock again
-// after reset_time). A scripted sxl_time fault takes precedence.
+// Stops the clock of sxl_time at `t` seconds since the epoch. A scripted sxl_time
+// fault takes precedence.
 void set_time(long long t);
-void reset_time();
 
 }  // namespace hv::test
