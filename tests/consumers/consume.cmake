@@ -1,8 +1,8 @@
 # cmake -DHOW=pkg-config|find_package -DSTAGE=dir -DPREFIX=dir -DLIBDIR=dir
 #       -DWORK=dir -DCC=compiler -DFLAGS=flags -DEMULATOR=cmd -DEXPECT=regex
 #       -P consume.cmake
-# Builds consumer.c against the staged install the way a user would, runs it on
-# the stage's libraries and matches what it prints.
+# Builds consumer.c, as strict C99, against the staged install the way a user
+# would, runs it on the stage's libraries and matches what it prints.
 cmake_minimum_required(VERSION 3.25)
 
 function(run)
@@ -22,7 +22,8 @@ if(HOW STREQUAL "pkg-config")
   separate_arguments(pc_flags UNIX_COMMAND "${out}")
   separate_arguments(cc_flags UNIX_COMMAND "${FLAGS}")
   file(MAKE_DIRECTORY ${WORK})
-  run(${CC} ${cc_flags} ${CMAKE_CURRENT_LIST_DIR}/consumer.c ${pc_flags} -o ${WORK}/consumer)
+  run(${CC} ${cc_flags} -std=c99 -pedantic -Werror -Wall -Wextra
+      ${CMAKE_CURRENT_LIST_DIR}/consumer.c ${pc_flags} -o ${WORK}/consumer)
 else()
   run(${CMAKE_COMMAND} -S ${CMAKE_CURRENT_LIST_DIR}/find_package -B ${WORK}
       -DCMAKE_PREFIX_PATH=${STAGE}${PREFIX} -DCMAKE_C_COMPILER=${CC} -DCMAKE_C_FLAGS=${FLAGS})

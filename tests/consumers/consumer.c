@@ -1,4 +1,5 @@
-/* A user's program, built against the installed header and library alone. */
+/* A user's program in strict C99, built against the installed header and library
+ * alone. */
 #include <hv_ext.h>
 
 #include <stdio.h>
