@@ -92,6 +92,8 @@ void look_up(const Reading &reading, Expect expect) {
         const int found = ext_GetCustomiseInfo(key, &value);
         if (found == 1 && (value == nullptr || std::strlen(value) > kPiece))
             mismatch("ext_GetCustomiseInfo: a value outside the store");
+        if (found == 0 && value != nullptr)
+            mismatch("ext_GetCustomiseInfo wrote a value it did not find");
         if (expect == Expect::kPartOfFile) continue;
         const char *expected = expect == Expect::kFile ? reading.value(key) : nullptr;
         if (found != (expected != nullptr ? 1 : 0) ||

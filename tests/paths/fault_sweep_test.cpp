@@ -36,12 +36,6 @@ bool sendmail_is(const Outcome &o) {
     return path_is(!exists("/usr/slib/sendmail") && exists("/usr/lib/sendmail") ? lib : slib);
 }
 
-void sysdata() {
-    std::string bytes(44, '\0');
-    bytes[40] = 7;
-    hv::test::write_file("/srv/mail/sys/sysdata", bytes);
-}
-
 const Case kCases[] = {
     {.label = "HomePath",
      .run = [] { return long{ext_GetHomePath(g_path)}; },
@@ -94,7 +88,9 @@ const Case kCases[] = {
      }},
     // A count of 0 is not kept: the next call reads the file again.
     {.label = "StartCount",
-     .setup = sysdata,
+     .setup = [] {
+         hv::test::write_file("/srv/mail/sys/sysdata", std::string(43, '\0').insert(40, "\7"));
+     },
      .run = [] { return long{ext_GetSystemStartCount()}; },
      .check = [](long r, const Outcome &o) {
          const bool unread =

@@ -37,14 +37,15 @@ const Case kCases[] = {
          const long now = utc_minus_local(std::time(nullptr));
          return r == (o.failed("sxl_time") ? utc_minus_local(-1) : now) && ext_TimeDiff() == now;
      }},
-    // Nothing found is nothing kept: the next call reads the file again.
+    // Nothing found is nothing kept: the next call asks both sources again.
     {.label = "SystemTimezoneName",
      .setup = [] { hv::test::write_file("/etc/timezone", "Europe/Paris\n"); },
      .run = [] { return long{(g_name = ext_GetSystemTimezoneName()) != nullptr}; },
      .check = [](long, const Outcome &o) {
          const bool unread = o.failed("sxl_fopen") || o.failed("sxl_fgets");
          return (unread ? g_name == nullptr : is_paris(g_name)) &&
-                is_paris(ext_GetSystemTimezoneName());
+                is_paris(ext_GetSystemTimezoneName()) &&
+                hv::test::calls("tayl_GetString") == (unread ? 2 : 1);
      }},
     {.label = "TzidFromAlias",
      .setup = [] { hv::test::write_file("/srv/mail/sys/TimeZoneMap", "GMT Europe/Paris\n"); },

@@ -1,0 +1,113 @@
+// The text routines where their fuzz targets cannot reach: null arguments, a caller
+// that breaks the translation's contract, the static buffers, and inputs that
+// would take a naive matcher hours or a bit map gigabytes.
+
+#include <gtest/gtest.h>
+
+#include <climits>
+#include <string>
+#include <tuple>
+#include <vector>
+
+#include "hv_ext.h"
+
+namespace {
+
+TEST(Wildcard, NullsAndPatternsThatBacktrackingCannotFinish) {
+    std::string stars_b = "b", lanes_x = "x";  // many stars before what never comes
+    for (int i = 0; i < 30; ++i) stars_b.insert(0, "*a");
+    for (int i = 0; i < 40; ++i) lanes_x.insert(0, "*[a-]");
+    const std::string as(100, 'a'), star_run = std::string(100000, '*') + "a";
+    // A range ending in "]" is followed up to 65,535 bytes of pattern.
+    const std::string far = "[a-]" + std::string(65531, '*'), too_far = far + "*";
+    const std::tuple<const char *, const char *, int> rows[] = {  // string, pattern, result
+        {nullptr, "*", 0}, {"", nullptr, 0}, {as.c_str(), stars_b.c_str(), 0},
+        {as.c_str(), lanes_x.c_str(), 0}, {"a", star_run.c_str(), 1}, {"_", far.c_str(), 1},
+        {"_", too_far.c_str(), 0}};
+    for (const auto &[string, pattern, expected] : rows) {
+        EXPECT_EQ(ext_glob(string, pattern), expected) << (pattern ? pattern : "(null)");
+        EXPECT_EQ(ext_globcase(string, pattern), expected) << (pattern ? pattern : "(null)");
+    }
+}
+
+// Bit indexes past INT_MAX cannot be returned: a run that begins there is not found.
+TEST(BitMaps, NullMapsAndTheLargestBitIndex) {
+    unsigned char byte = 0;
+    EXPECT_EQ(ext_FindBits(nullptr, 4, 1, 0), -1);
+    EXPECT_EQ(ext_CheckBits(nullptr, 4, 0, 1, 0), 0);
+    ext_SetBits(nullptr, 4, 0, 1, 1);
+    for (int size : {0, -1, INT_MIN}) EXPECT_EQ(ext_FindBits(&byte, size, 1, 0), -1);
+    const int size = (1 << 28) + 1;
+    std::vector<unsigned char> map(size, 0xFF);
+    map.back() = 0;
+    EXPECT_EQ(ext_FindBits(map.data(), size, 1, 0), -1);
+    EXPECT_EQ(ext_FindBits(map.data(), size, 8, 0), -1);
+    ext_SetBits(map.data(), size, INT_MAX, 1, 0);
+    EXPECT_EQ(map[size - 2], 0x7F);
+    EXPECT_EQ(ext_FindBits(map.data(), size, 1, 0), INT_MAX);
+    EXPECT_EQ(ext_FindBits(map.data(), size, 1, 1), -1);
+}
+
+// CRC-16/X-25 with its two bytes exchanged.
+TEST(Crc16, GivesTheCheckValueWithItsBytesExchanged) {
+    const auto *check = reinterpret_cast<const unsigned char *>("123456789");
+    EXPECT_EQ(ext_CRC16(check, 9), 0x6E90);
+    EXPECT_EQ(ext_CRC16(check, INT_MIN), 0);
+    EXPECT_EQ(ext_CRC16(nullptr, 5), 0);
+}
+
+// A chain stops before it comes back to a character; a short `to` leaves the rest.
+TEST(TranslateChars, OutsideTheCallersSideOfTheContract) {
+    const std::tuple<const char *, const char *, const char *, std::string> rows[] = {
+        {"abba", "ab", "ba", "baab"}, {"abc", "abc", "bca", "cab"}, {"abcd", "abc", "bcb", "ccbd"},
+        {"abc", "abc", "x", "xbc"},   {"aab", "ab", "b", "bbb"},    {"abc", "a", nullptr, "abc"},
+        {"abc", nullptr, "b", "abc"}};
+    for (const auto &[text, from, to, expected] : rows) {
+        std::string str = text;
+        EXPECT_EQ(ext_TranslateChars(str.data(), from, to), static_cast<int>(str.size()));
+        EXPECT_EQ(str, expected) << text << " from " << (from ? from : "(null)");
+    }
+    EXPECT_EQ(ext_TranslateChars(nullptr, "a", "b"), 0);
+}
+
+TEST(Cicmp, IsAnEqualityVerdict) {
+    const std::tuple<const char *, const char *, int, int> rows[] = {
+        {"abc", "ABD", 2, 0}, {"abc", "ABD", 3, 1}, {"ab", "AB", 5, 0}, {"ab", "abc", 5, 1},
+        {"abc", "ab", 5, 1}, {nullptr, nullptr, 5, 0}, {"a", "b", 0, 0}, {"a", "b", -1, 0},
+        {"a", nullptr, 1, 1}, {nullptr, "", 1, 1}, {"a\0x", "a\0y", 3, 0},
+        {"x\xe9", "X\xc9", 2, 1},  // no case for high bytes in the C locale
+    };
+    for (const auto &[a, b, n, expected] : rows)
+        EXPECT_EQ(ext_cicmp(a, b, n), expected) << a << " " << b << " " << n;
+}
+
+// Without a destination each writes its own static buffer, cutting at 2,048 characters.
+TEST(CaseCopies, UseTheirOwnStaticBuffersOrTheCallers) {
+    char *down = ext_DownString(nullptr, "MiXeD");
+    EXPECT_STREQ(ext_UpString(nullptr, "MiXeD"), "MIXED");
+    EXPECT_STREQ(down, "mixed");
+    EXPECT_EQ(ext_DownString(nullptr, nullptr), down);
+    EXPECT_STREQ(down, "");
+    for (size_t length : {2048u, 2049u})
+        EXPECT_EQ(ext_UpString(nullptr, std::string(length, 'q').c_str()), std::string(2048, 'Q'));
+    std::string text(100000, 'Q');
+    EXPECT_EQ(ext_DownString(text.data(), text.c_str()), text.data());
+    EXPECT_EQ(text, std::string(100000, 'q'));
+    char up[8];
+    EXPECT_EQ(ext_UpString(up, "a\xe9z"), up);
+    EXPECT_STREQ(up, "A\xe9Z");
+}
+
+TEST(ConvStr2ArgV, NoLineOrNoRoomGivesNoWord) {
+    char none[1], three[4], *argv[1];  // exactly the room each call is owed
+    const std::tuple<const char *, int, char *> rows[] = {  // line, maxargs, buf
+        {nullptr, 10, none}, {"a b", INT_MIN, three}};
+    for (const auto &[line, maxargs, buf] : rows) {
+        int argc = -1;
+        ext_ConvStr2ArgV(line, maxargs, buf, &argc, argv);
+        EXPECT_EQ(argc, 0) << maxargs;
+        EXPECT_EQ(argv[0], nullptr) << maxargs;
+    }
+}
+
+}  // namespace
