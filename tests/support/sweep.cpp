@@ -18,16 +18,8 @@
 #include <set>
 #include <vector>
 
-#if defined(__SANITIZE_ADDRESS__)
-#define HV_SWEEP_LEAKS 1
-#elif defined(__has_feature)
-#if __has_feature(address_sanitizer)
-#define HV_SWEEP_LEAKS 1
-#endif
-#endif
-#ifdef HV_SWEEP_LEAKS
-#include <sanitizer/lsan_interface.h>
-#endif
+// LeakSanitizer's, when the build has it (AddressSanitizer brings it along).
+extern "C" __attribute__((weak)) int __lsan_do_recoverable_leak_check();
 
 namespace hv::test {
 namespace {
@@ -36,7 +28,11 @@ constexpr long kMaxN = 200;
 constexpr int kCheckFailed = 86;
 constexpr int kRunSeconds = 30;
 constexpr std::size_t kStderrShown = 2000;
-constexpr const char *kModeNames[] = {"once", "persistent", "short"};
+
+std::string run_name(const Case &c, Nth mode, long n) {
+    constexpr const char *kModes[] = {"once", "persistent", "short"};
+    return std::string(c.label) + " " + kModes[static_cast<int>(mode)] + " n=" + std::to_string(n);
+}
 
 // Shared by every process of a run (a routine may fork) and the sweep itself.
 struct Report {
@@ -92,17 +88,15 @@ std::set<int> open_descriptors() {
     for (int fd : open_descriptors())
         if (before.count(fd) == 0 && !(c.returns_fd && fd == result))
             problems += " descriptor " + std::to_string(fd) + " left open;";
-#ifdef HV_SWEEP_LEAKS
     // A short run that cut nothing short ran as the last run of another mode did.
     const bool plain = mode == Nth::kShort && !outcome.failed();
-    if (!plain && __lsan_do_recoverable_leak_check() != 0) problems += " heap leaked;";
-#endif
+    if (!plain && __lsan_do_recoverable_leak_check && __lsan_do_recoverable_leak_check() != 0)
+        problems += " heap leaked;";
     if (!c.check(result, outcome))
         problems += " result " + std::to_string(result) + " not documented;";
     if (!problems.empty()) {
         const NthHit &hit = outcome.fault;
-        std::string line = std::string(c.label) + " " + kModeNames[static_cast<int>(mode)] +
-                           " n=" + std::to_string(n) + ", ";
+        std::string line = run_name(c, mode, n) + ", ";
         line += hit.call == nullptr ? "no call failed" : std::string(hit.call) + " #" +
                                                              std::to_string(hit.ordinal) + " " +
                                                              strerrorname_np(hit.err);
@@ -162,8 +156,7 @@ void run(const Case &c, Nth mode, long n, int capture, std::string &failures) {
     const std::string trouble = pid < 0 ? " cannot start;" : await(c, pid, alive[0], capture);
     if (ready) close(alive[0]);
     if (!trouble.empty())
-        failures += std::string(c.label) + " " + kModeNames[static_cast<int>(mode)] +
-                    " n=" + std::to_string(n) + ":" + trouble + "\n";
+        failures += run_name(c, mode, n) + ":" + trouble + "\n";
     failures.append(g_report->text, std::min(g_report->used.load(), sizeof g_report->text));
 }
 
