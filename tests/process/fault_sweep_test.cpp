@@ -1,13 +1,18 @@
 // Every routine of the family that calls the platform layer, under every failure
 // of each of its calls (tests/support/sweep.h), starting from a fresh process.
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <signal.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/syscall.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <cerrno>
-#include <climits>
+#include <filesystem>
+#include <fstream>
 #include <string>
 
 #include "harness.h"
@@ -17,111 +22,172 @@
 
 namespace {
 
-using hv::test::Case;
+namespace fs = std::filesystem;
 using hv::test::Outcome;
+using namespace std::string_literals;
 
 constexpr char kLog[] = "/srv/mail/logs/daemon.stderr";
-constexpr int kUntouched = 12345;
-int g_pipe[2] = {-1, -1};
+const std::string kIn = "/dev/null 0 0\n", kOut = "/dev/null 1025 0\n";
+const std::string kToLog = kLog + " 1025 0\n"s;
+int g_fds[2] = {-1, -1};
+pid_t g_caller = 0;
+unsigned g_slept = 0;
+std::string g_others;
 
-std::string target_of(int fd) {
-    char target[PATH_MAX];
-    const ssize_t n = readlink(("/proc/self/fd/" + std::to_string(fd)).c_str(), target, PATH_MAX);
-    return n < 0 ? "" : std::string(target, static_cast<std::size_t>(n));
+// In the caller: whether its only child, the daemon, leads a session of its own.
+bool daemon_has_session() {
+    pid_t pid = 0;
+    std::ifstream("/proc/self/task/" + std::to_string(getpid()) + "/children") >> pid;
+    return pid > 0 && getsid(pid) == pid;
 }
 
-std::string cwd() {
-    char dir[PATH_MAX];
-    return getcwd(dir, sizeof dir) != nullptr ? dir : "";
+// Where each descriptor leads, its access mode and append flag, its close-on-exec flag.
+std::string describe(int from, int to) {
+    std::string text;
+    for (int fd = from; fd < to; ++fd) {
+        char target[256] = {}, line[300] = "closed";
+        if (readlink(("/proc/self/fd/" + std::to_string(fd)).c_str(), target, 255) >= 0)
+            snprintf(line, sizeof line, "%s %d %d", target,
+                     fcntl(fd, F_GETFL) & (O_ACCMODE | O_APPEND), fcntl(fd, F_GETFD));
+        text += line + "\n"s;
+    }
+    return text;
 }
 
-void on_child(int) {}
-
-// The caller sleeps ten seconds when no pipe can tell it the daemon's session
-// exists; the daemon ending earlier cuts that short.
-void daemon_log() {
-    hv::test::write_file(kLog, "");
-    signal(SIGCHLD, on_child);
+// The caller, as it leaves the daemon, must have waited for its session through
+// the pipe, or ten seconds when there was none.
+void daemon_start(bool log, int failing_opens) {
+    if (log) hv::test::write_file(kLog, "");
+    hv::test::script("sxl_open", EMFILE, failing_opens);
+    g_others = describe(3, 64);
+    g_caller = getpid();
+    atexit([] {
+        if (getpid() != g_caller || hv::test::nth_failed("sxl_fork") != 0) return;
+        const unsigned wait = hv::test::nth_failed("sxl_pipe") != 0 ? 10 : 0;
+        const bool unread = hv::test::nth_failed("sxl_read") != 0;
+        if (g_slept != wait || !(unread || daemon_has_session())) _exit(3);
+    });
 }
 
-// The daemon (or, when it cannot fork, the caller itself) leads a session of
-// its own and has its standard descriptors redirected, unless a step of that
-// failed; a descriptor that could not be redirected is the sweep's to see.
-bool detached(long, const Outcome &o) {
+// With standard input and output closed, the pipe takes their descriptors.
+long detach_from_closed() {
+    close(0);
+    close(1);
+    ext_BecomeDaemon();
+    return 0;
+}
+
+// The daemon (or, when it cannot fork, the caller itself) leads a session of its
+// own, its standard descriptors redirected unless a step of that failed.
+bool detached(const Outcome &o, const std::string &standard) {
     const bool redirected = o.failed("sxl_open") || o.failed("sxl_dup") ||
-                            (target_of(0) == "/dev/null" && target_of(1) == "/dev/null" &&
-                             target_of(2) == kLog);
-    return redirected && (o.failed("sxl_setsid") || getsid(0) == getpid());
+                            o.failed("sxl_rawfcntl") || describe(0, 3) == standard;
+    return redirected && describe(3, 64) == g_others &&
+           (o.failed("sxl_setsid") || getsid(0) == getpid());
 }
 
-void pipe_with_data() {
-    if (pipe(g_pipe) != 0 || write(g_pipe[1], "x", 1) != 1) g_pipe[0] = -1;
+void socket_with_data() {
+    if (socketpair(AF_UNIX, SOCK_STREAM, 0, g_fds) != 0 || write(g_fds[1], "x", 1) != 1)
+        g_fds[0] = -1;
 }
 
-long wait_on_pipe() {
-    int readable = 1, writable = 1, exceptional = 0;
-    const int r = ext_WaitOnFd(g_pipe[0], &readable, &writable, &exceptional, 0);
-    return r * 100 + readable * 10 + writable;
+// Any flag that is not 0 is wanted, and each ready condition counts.
+long wait_on_socket() {
+    int readable = 7, writable = 1, exceptional = -1;
+    const int r = ext_WaitOnFd(g_fds[0], &readable, &writable, &exceptional, 0);
+    return r * 1000 + readable * 100 + writable * 10 + exceptional;
 }
 
-// A child that has ended and waits to be reaped.
-void ended_child() {
-    const pid_t pid = fork();
-    if (pid == 0) _exit(0);
+// Two children that have ended, and one that runs until the run's process ends.
+void two_ended_one_running() {
+    int hold[2];
+    if (pipe(hold) != 0) return;
     siginfo_t info;
-    waitid(P_PID, pid, &info, WEXITED | WNOWAIT);
+    for (int child = 0; child < 3; ++child) {
+        const pid_t pid = fork();
+        if (pid == 0 && child == 2) close(hold[1]);
+        if (pid == 0) _exit(child < 2 ? 0 : static_cast<int>(read(hold[0], &info, 1)));
+        if (child < 2) waitid(P_PID, pid, &info, WEXITED | WNOWAIT);
+    }
 }
 
-void profiling_switch() {
-    hv::test::write_file("/srv/mail/sys/general.cfg", "EXT_MULTI_PROFILING=1\n");
+// The switch is on even without a value; the directories are open to all.
+void profiling_site(bool prepared) {
+    hv::test::write_file("/srv/mail/sys/general.cfg", "EXT_MULTI_PROFILING=\n");
+    umask(0);
+    if (prepared) ext_profprep("/opt/morvek/bin/prog", 0);
 }
 
-// The directories of an earlier run are gone: each level is made again.
-void profiling_prepared() {
-    hv::test::remove_path(("/tmp/hvdebug/prog/" + std::to_string(getpid())).c_str());
-    hv::test::remove_path("/tmp/hvdebug/prog");
-    hv::test::remove_path("/tmp/hvdebug");
-    ext_profprep("/opt/morvek/bin/prog", 0);
+// ext_profexit stops in the level above the first it cannot make.
+bool entered(const char *program, const Outcome &o) {
+    const std::string named = "/tmp/hvdebug/"s + program;
+    const std::string levels[] = {"/tmp", "/tmp/hvdebug", named,
+                                  named + "/" + std::to_string(getpid())};
+    const std::string cwd = fs::current_path();
+    if (o.failed()) return cwd == levels[hv::test::nth_failed("sxl_mkdir") - 1];
+    return cwd == levels[3] && fs::status(".").permissions() == fs::perms::all;
 }
 
-const Case kCases[] = {
+const hv::test::Case kCases[] = {
     {.label = "BecomeDaemon",
-     .setup = daemon_log,
-     .run = [] { return ext_BecomeDaemon(), 0L; },
-     .check = detached},
+     .setup = [] { daemon_start(false, 0); },
+     .run = detach_from_closed,
+     .check = [](long, const Outcome &o) { return detached(o, kIn + kOut + kOut); }},
+    // Neither /dev/null opens; the log lands on 0 first and must still reach 2, not 1.
+    {.label = "BecomeDaemonWithoutDevNull",
+     .setup = [] { daemon_start(true, 2); },
+     .run = detach_from_closed,
+     .check = [](long, const Outcome &o) { return detached(o, "closed\nclosed\n" + kToLog); }},
     {.label = "WaitOnFd",
-     .setup = pipe_with_data,
-     .run = wait_on_pipe,
-     .check = [](long r, const Outcome &o) { return r == (o.failed() ? -100 : 110); }},
-    // errno is left as it was, whatever the wait did.
+     .setup = socket_with_data,
+     .run = wait_on_socket,
+     .check = [](long r, const Outcome &o) { return r == (o.failed() ? -1000 : 2110); }},
+    // Installed for SIGCHLD, it must leave errno to the code it interrupted.
     {.label = "Reaper",
-     .setup = ended_child,
+     .setup = two_ended_one_running,
      .run = [] {
-         errno = kUntouched;
-         return long{ext_reaper(0) == -1 && errno == kUntouched};
+         errno = EDOM;
+         const long r = ext_reaper(0);
+         return errno == EDOM ? r : 99L;
      },
-     .check = [](long r, const Outcome &) { return r == 1; }},
-    // The handler is registered once the switch is found, whatever came of it.
+     .check = [](long r, const Outcome &o) {
+         return o.failed() ? r == -1 : r == 0 && waitpid(-1, nullptr, WNOHANG) == 0;
+     }},
+    // A second call changes nothing.
     {.label = "Profprep",
-     .setup = profiling_switch,
-     .run = [] { return ext_profprep("/opt/morvek/bin/prog", 1), 0L; },
+     .setup = [] { profiling_site(false); },
+     .run = [] { return ext_profprep("/opt/morvek/bin/prog", 1), ext_profprep("/b/x", 1), 0L; },
      .check = [](long, const Outcome &o) {
          const bool unread =
              o.failed("sxl_malloc") || o.failed("sxl_fopen") || o.failed("sxl_fgets", 1);
          return hv::test::calls("sxl_atexit") == (unread ? 0 : 1);
      }},
-    // Each level it cannot make ends it in the level above.
+    // Not asked to register. The first runs leave levels for later ones to reuse.
     {.label = "Profexit",
-     .setup = profiling_prepared,
+     .setup = [] { profiling_site(true); },
      .run = [] { return ext_profexit(), 0L; },
      .check = [](long, const Outcome &o) {
-         const std::string levels[] = {"/tmp", "/tmp/hvdebug", "/tmp/hvdebug/prog",
-                                       "/tmp/hvdebug/prog/" + std::to_string(getpid())};
-         const long failed = hv::test::nth_failed("sxl_mkdir");
-         return cwd() == levels[o.failed() ? failed - 1 : 3];
+         return hv::test::calls("sxl_atexit") == 0 && entered("prog", o);
      }},
+    {.label = "ProfexitUnprepared",
+     .setup = [] { profiling_site(false); },
+     .run = [] { return ext_profexit(), 0L; },
+     .check = [](long, const Outcome &o) { return entered("unknown", o); }},
 };
 
 HV_FAULT_SWEEP(kCases);
 
 }  // namespace
+
+// The daemon starts its session late, so that a caller that does not wait for it shows.
+extern "C" pid_t setsid() noexcept {
+    usleep(100000);
+    return static_cast<pid_t>(syscall(SYS_setsid));
+}
+
+// The ten-second fallback wait, noted and cut short once it has served its purpose.
+extern "C" unsigned sleep(unsigned seconds) {
+    g_slept = seconds;
+    for (int i = 0; i < 10000 && !daemon_has_session(); ++i) usleep(1000);
+    return 0;
+}

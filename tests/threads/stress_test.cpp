@@ -30,11 +30,6 @@ struct Race {
 
 void PrintTo(const Race &race, std::ostream *os) { *os << race.label; }
 
-std::string area(int (*get)(char *)) {
-    char path[HV_EXT_PATH_MAX];
-    return get(path) ? path : "(failed)";
-}
-
 std::string resolved(const char *token) {
     char path[HV_EXT_PATH_MAX];
     return ext_GetActualFName(token, path) ? path : "(null)";
@@ -46,8 +41,8 @@ std::string setting(const char *key) {
 }
 
 const Race kRaces[] = {
-    {"home_area", [] { return area(ext_GetHomePath); }, "/srv/mail"},
-    {"uap_area", [] { return area(ext_GetUAPPath); }, "/data/uap"},
+    {"home_area", [] { return resolved("~/x"); }, "/srv/mail/x"},
+    {"uap_area", [] { return resolved("~UAP"); }, "/data/uap"},
     {"settings", [] { return setting("Greeting") + "|" + setting("Absent"); },
      "hello world|(missing)"},
     // Values may not be read across another thread's ext_FreeInfo: only the
