@@ -119,38 +119,18 @@ void overlay(const char *dir) {
         fail("cannot mount a writable overlay on", dir, errno);
 }
 
-// Puts a copy of the host's /etc file into the upper layer, without any morvek
-// line the host may have and with `account` appended. A user namespace cannot
-// copy up a file of an unmapped owner later, so every file a test rewrites is
-// placed here.
-void etc_file(const char *name, const std::string &account) {
-    const std::string host = std::string("/etc/") + name;
-    struct stat st = {};
-    if (stat(host.c_str(), &st) != 0)
-        st.st_mode = 0644;
-    else if (access(host.c_str(), R_OK) != 0)
-        return;  // the host's shadow file, in a user namespace
-    std::ifstream in(host);
-    std::string text, line;
-    while (std::getline(in, line))
-        if (line.compare(0, 7, "morvek:") != 0) text += line + "\n";
-    const std::string copy = layer("/etc", "upper/") + name;
-    write_file(copy.c_str(), account.empty() ? text : text + account + "\n");
-    chmod(copy.c_str(), st.st_mode & 07777);
-    (void)!chown(copy.c_str(), st.st_uid,
-                 st.st_gid);  // fails harmlessly in a user namespace
-}
-
-// /etc/passwd and /etc/group get the morvek account; everything else the C
-// library and the loader read there (nsswitch.conf, ld.so.cache, localtime)
-// stays the host's.
+// Root and the morvek account alone in the account files, no system zone; the rest
+// of /etc (nsswitch.conf, ld.so.cache, localtime) stays the host's. A user namespace
+// cannot copy up a file of an unmapped owner, so every file a test rewrites starts
+// in the upper layer.
 void private_etc() {
-    make_dirs(layer("/etc", "upper"));
+    const std::string upper = layer("/etc", "upper/");
     const std::string uid = std::to_string(kMorvekUid), gid = std::to_string(kMorvekGid);
-    etc_file("passwd", "morvek:x:" + uid + ":" + gid + ":Morvek Server:" + kHome + ":/bin/sh");
-    etc_file("group", "morvek:x:" + gid + ":");
-    etc_file("shadow", "morvek:!:19000:0:99999:7:::");
-    etc_file("timezone", "");
+    write_file((upper + "passwd").c_str(), "root:x:0:0:root:/root:/bin/sh\nmorvek:x:" + uid + ":" +
+                                               gid + ":Morvek Server:" + kHome + ":/bin/sh\n");
+    write_file((upper + "group").c_str(), "root:x:0:\nmorvek:x:" + gid + ":\n");
+    write_file((upper + "shadow").c_str(), "morvek:!:19000:0:99999:7:::\n");
+    write_file((upper + "timezone").c_str(), "");
     overlay("/etc");
 }
 
