@@ -105,13 +105,14 @@ struct Row {
     std::atomic<long> count;
     std::atomic<int> scripted_left;  // of script(): calls still to fail, or kForever
     std::atomic<int> scripted_err;
+    std::atomic<void (*)()> hook;  // of before_call
     long count_when_armed;  // by fail_nth
     std::atomic<long> first_failed_by_nth;  // its ordinal since fail_nth, or 0
 };
 
 constinit Row rows[kCallCount] = {
 #define HV_SEAM_ROW(ret, name, params, args, fails, err, how) \
-    {#name, Fails::fails, err, {}, {}, {}, {}, 0, {}},
+    {#name, Fails::fails, err, {}, {}, {}, {}, {}, 0, {}},
     HV_SEAM_CALLS(HV_SEAM_ROW)
 #undef HV_SEAM_ROW
 };
@@ -187,6 +188,7 @@ bool take_nth(Id id, long made, Injected *out) {
 // Counts the call and says whether it is one of the scripted failures.
 bool take_fault(Id id, Injected *out) {
     Row &row = rows[id];
+    if (void (*hook)() = row.hook.load(std::memory_order_acquire)) hook();
     const long made = row.count.fetch_add(1, std::memory_order_relaxed) + 1;
     if (take_nth(id, made, out))
         return true;
@@ -292,6 +294,10 @@ void script(const char *call, int err, int times) {
         die("call has no failure value to script", row.name);
     row.scripted_err.store(err, std::memory_order_relaxed);
     row.scripted_left.store(times, std::memory_order_release);
+}
+
+void before_call(const char *call, void (*hook)()) {
+    row_named(call).hook.store(hook, std::memory_order_release);
 }
 
 void clear_faults() {

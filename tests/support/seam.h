@@ -20,6 +20,9 @@ inline constexpr int kForever = -1;
 void script(const char *call, int err, int times = 1);
 // Removes every scripted fault (counters stay).
 void clear_faults();
+// Runs `hook` (null: nothing) as each later call of that name is made, before it is
+// passed on or failed: the moment the library is inside that call.
+void before_call(const char *call, void (*hook)());
 // How many times the named call (an sxl_ call, or dtk_getDatadir, tayl_GetString,
 // hq_UsingValgrind) has been made in this process.
 long calls(const char *call);
