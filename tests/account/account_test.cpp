@@ -1,19 +1,34 @@
-// The system account, the play-pen list (fuzz/play_pen_fuzz.cpp: its grammar), password ageing.
+// The system account, password ageing, ownership, the real chown helper's checks, then every
+// failure of each platform call (tests/support/sweep.h). Play-pen list: fuzz/play_pen_fuzz.cpp.
 
 #include <gtest/gtest.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <csignal>
 #include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <fstream>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "../../src/account/password_age.h"
 #include "harness.h"
 #include "hv_ext.h"
 #include "seam.h"
+#include "sweep.h"
 
 namespace {
+
+using hv::test::calls;
+using hv::test::kMorvekGid;
+using hv::test::kMorvekUid;
+using hv::test::Outcome;
 
 // The sandbox's password database: root, and morvek with these ids (null: none).
 void set_account(const char *ids) {
@@ -21,98 +36,242 @@ void set_account(const char *ids) {
     hv::test::write_file("/etc/passwd", "root:x:0:0::/root:/bin/sh\n" + morvek);
 }
 
+// The ids are looked up until found, then kept. The real group follows an effective group
+// that is the account's, even group 0 when there is no account: as root, each gives the
+// result, the real group afterwards and the sxl_setregid calls.
 TEST(AccountIds, NamesFixedIdsLookedUpUntilFoundThenKept) {
+    const auto align = [](gid_t real, gid_t effective, const std::vector<long> &expected) {
+        if (!hv::test::real_root()) return;
+        ASSERT_EQ(setregid(real, effective), 0);
+        const long before = calls("sxl_setregid"), result = ext_SetRGidToOrdavin();
+        EXPECT_EQ((std::vector<long>{result, long(getgid()), calls("sxl_setregid") - before}),
+                  expected)
+            << real << " " << effective;
+    };
     char ord[7], hv[9];  // AddressSanitizer sees a byte written past either
     ext_GetOrdUserName(ord);
     ext_GetHvUserName(hv);
     EXPECT_EQ(std::string(ord, 7) + std::string(hv, 9), std::string("morvek\0halvorin", 16));
     set_account(nullptr);
-    EXPECT_EQ(ext_GetOrdavinUid(), 0u);
-    EXPECT_EQ(ext_SetUidToOrdavin(), EINVAL);
-    EXPECT_EQ(ext_SetGidToOrdavin(), EINVAL);
-    EXPECT_EQ(ext_IsSuperUser(4242), 0);
+    EXPECT_EQ((std::vector<long>{long(ext_GetOrdavinUid()), ext_SetUidToOrdavin(),
+                                 ext_SetGidToOrdavin(), ext_IsSuperUser(4242)}),
+              (std::vector<long>{0, EINVAL, EINVAL, 0}));
+    align(1234, 0, {0, 0, 1});
     set_account("4242:4343");  // a group id unlike the user id shows which is which
     EXPECT_EQ(ext_GetOrdavinGid(), 4343u);
     set_account(nullptr);
     EXPECT_EQ(ext_GetOrdavinUid(), 4242u);
     for (uid_t uid : {0u, 4241u, 4242u, 4343u, ~0u})
         EXPECT_EQ(ext_IsSuperUser(uid), uid == 0 || uid == 4242) << uid;
+    align(4343, 7, {0, 4343, 0});
+    align(4343, 4343, {0, 4343, 0});  // already aligned
 }
 
-// The real group follows an effective group that is the account's: each row gives
-// the result, the real group afterwards and the sxl_setregid calls.
-TEST(AccountIdChange, RealGroupFromEachStartingPoint) {
-    HV_REQUIRE_REAL_ROOT();
-    const struct {
-        const char *account;  // the morvek entry's uid:gid, null: none (counts as group 0)
-        gid_t real, effective;
-        std::vector<long> expected;
-    } rows[] = {
-        {nullptr, 1234, 0, {0, 0, 1}},  // first: the cache is filled only once found
-        {"4242:4343", 0, 0, {0, 0, 0}},          {"4242:4343", 4343, 7, {0, 4343, 0}},
-        {"4242:4343", 4343, 4343, {0, 4343, 0}},  // already aligned
-    };
-    for (const auto &row : rows) {
-        set_account(row.account);
-        ASSERT_EQ(setregid(row.real, row.effective), 0);
-        const long before = hv::test::calls("sxl_setregid"), result = ext_SetRGidToOrdavin();
-        const long calls = hv::test::calls("sxl_setregid") - before;
-        EXPECT_EQ((std::vector<long>{result, long(getgid()), calls}), row.expected)
-            << "row " << &row - rows;
-    }
-}
-
-constexpr char kList[] = "/opt/morvek/bin/hvpp.allow";
-
-// Read once per process, so each row asks in a child (a death test). It reports its
-// answer, again after the list was turned around, and its sxl_fopen and sxl_fclose calls.
-TEST(PlayPen, FirstWordOfALineAllowsItsUserOrEveryoneForGood) {
-    // getpwuid takes the first entry with the uid: ours is named alice.
-    hv::test::write_file("/etc/passwd", "alice:x:" + std::to_string(getuid()) + ":0::/:/bin/sh\n");
-    const struct {
-        const char *list;
-        const char *report;
-    } rows[] = {
-        {"# alice\n*\n", "^1 1 1 1$"},
-        {"*x\n#alice\nalic\nalicex\nalice#\nAlice\n  bob alice\n", "^0 0 1 1$"},
-    };
-    for (const auto &row : rows) {
-        hv::test::write_file(kList, row.list);
-        const auto child = [] {
-            const int first = ext_PlayPenAllowed();
-            hv::test::write_file(kList, first ? "" : "*\n");
-            std::fprintf(stderr, "%d %d %ld %ld", first, ext_PlayPenAllowed(),
-                         hv::test::calls("sxl_fopen"), hv::test::calls("sxl_fclose"));
-            _exit(0);
-        };
-        EXPECT_EXIT(child(), testing::ExitedWithCode(0), row.report) << "row " << &row - rows;
-    }
-}
-
+// Characters 3 and 4 of a four-character text are the week of the last change, two
+// digits of "./0-9A-Za-z" (anything else counts as '.'), the low digit first.
 TEST(PasswordAge, TextLengthThenWeekDecideAgainstTheClock) {
-    const struct {
-        const char *text;
-        long long week;  // the current one
-        bool aged;
-    } rows[] = {
-        {"a", 0, true},       {"zz", 0, true},      {"", 5000, false},     {"ab.", 5000, false},
-        {"ab...", 5000, false}, {"ab..", 0, false},   {"ab..", 1, true},     {"zz//", 65, false},
-        {"..//", 66, true},   {"..9.", 11, false},  {"..9.", 12, true},    {"..A.", 12, false},
-        {"..Z.", 37, false},  {"..a.", 38, false},  {"..z.", 63, false},   {"..z.", 64, true},
-        {"..0/", 66, false},  {"..zz", 4095, false}, {"..zz", 4096, true}, {"..!.", 1, true},
-        {"..!~", 1, true},    {"..\xff.", 1, true}, {"..\x80z", 4033, true},
+    const auto aged = [](const std::string &text, long long week) {
+        return hv::account::password_aged(text, [week] { return week; });
     };
-    for (const auto &row : rows) {
-        EXPECT_EQ(hv::account::password_aged(row.text, [&row] { return row.week; }), row.aged)
-            << '"' << row.text << "\" in week " << row.week;
+    for (const char *text : {"a", "zz"}) EXPECT_TRUE(aged(text, 0)) << text;
+    for (const char *text : {"", "ab.", "ab..."}) EXPECT_FALSE(aged(text, 5000)) << text;
+    const char digits[] = "./0123456789ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz";
+    for (int c = 1; c < 256; ++c) {
+        const long long v = std::strchr(digits, c) ? std::strchr(digits, c) - digits : 0;
+        const std::string low = {'z', 'z', char(c), '/'}, high = {'.', '.', '0', char(c)};
+        const std::vector<bool> got = {aged(low, v + 64), aged(low, v + 65), aged(high, 64 * v + 2),
+                                       aged(high, 64 * v + 3)};
+        EXPECT_EQ(got, (std::vector<bool>{false, true, false, true})) << c;
     }
-    // Through the layer, from /etc/shadow: day 19000 is in week 2714 = 26 + 64 * 42.
-    hv::test::write_file("/etc/shadow", "aging:!:19000:0:99999:7:::\n");
+    // Through the sandbox's shadow (root only): morvek's changed on day 19000, in week 2714.
+    if (!hv::test::real_root()) return;
     hv::test::set_time(2715 * hv::account::kSecondsPerWeek - 1);
-    EXPECT_EQ(ext_IsPasswordAged("aging"), 0);
+    EXPECT_EQ(ext_IsPasswordAged("morvek"), 0);
     hv::test::set_time(2715 * hv::account::kSecondsPerWeek);
-    EXPECT_EQ(ext_IsPasswordAged("aging"), 1);
-    EXPECT_EQ(ext_IsPasswordAged(nullptr), 0);
+    EXPECT_EQ(ext_IsPasswordAged("morvek"), 1);
 }
+
+constexpr char kFile[] = "/srv/mail/f";
+constexpr char kHelper[] = "/opt/morvek/bin/hvchown";
+constexpr char kGiven[] = "/srv/mail/f 4242 4242";
+const std::string kLongest = "/srv/mail/" + std::string(245, 'n');  // 255 characters
+
+void caught(int) {}
+
+// The chown helper: records its arguments in /tmp/args, exits with this code.
+void install_helper(int code) {
+    hv::test::write_file("/tmp/exit", std::to_string(code));
+    hv::test::write_file(kHelper, "#!/bin/sh\necho \"$@\" > /tmp/args\nexit $(cat /tmp/exit)\n");
+    chmod(kHelper, 0755);
+}
+
+TEST(Ownership, ChangedWhereNeededElseByTheHelper) {
+    const std::string too_long = kLongest + "n";
+    // A row's scene, a letter each: d by descriptor, not by name; o the file is the account's
+    // already, u only its user is; v under Valgrind; r the change is refused (EPERM), the helper
+    // decides (else it is made for real, as root); i SIGCHLD ignored, not caught; c an unrelated
+    // child has ended, not reaped; e sxl_wait fails once with EINTR; m the helper is missing.
+    const struct {
+        const char *name, *scene;
+        int result;        // also the helper's exit code
+        long changes;      // sxl_chown or sxl_fchown calls
+        const char *args;  // what the helper was given, "" when it did not run
+    } rows[] = {
+        {"~/f", "o", 0, 0, ""},      {"~/f", "u", 0, 1, ""},      {"~/f", "v", 0, 1, ""},
+        {nullptr, "d", 0, 1, ""},    {"~/f", "dv", 0, 0, ""},     {"~/f", "r", 3, 1, kGiven},
+        {"~/f", "rd", 5, 1, kGiven}, {"~/f", "rv", 0, 1, ""},     {"~/f", "ri", 4, 1, kGiven},
+        {"~/f", "re", 3, 1, kGiven}, {"~/f", "rc", 3, 1, kGiven}, {"~/f", "rm", 1, 1, ""},
+        {kLongest.c_str(), "", ENOENT, 1, ""}, {too_long.c_str(), "", ENAMETOOLONG, 0, ""},
+        {"~nobody/f", "r", 0, 1, "~nobody/f 4242 4242"},  // unresolved: as given
+    };
+    const int fd = open(kFile, O_RDWR | O_CREAT | O_CLOEXEC, 0644);
+    set_account(nullptr);  // no account: nothing is changed
+    EXPECT_TRUE(ext_ChownToOrdavin("~/f") != 0 && ext_FChownToOrdavin(fd, "~/f") != 0);
+    EXPECT_EQ(calls("sxl_chown") + calls("sxl_fchown") + calls("sxl_stat") + calls("sxl_fstat"), 0);
+    set_account("4242:4242");
+    for (const auto &row : rows) {
+        const auto has = [&row](char c) { return std::strchr(row.scene, c) != nullptr; };
+        if (!has('r') && !hv::test::real_root()) continue;
+        const char *change = has('d') ? "sxl_fchown" : "sxl_chown";
+        hv::test::clear_faults();
+        if (has('r')) hv::test::script(change, EPERM, hv::test::kForever);
+        if (has('e')) hv::test::script("sxl_wait", EINTR);
+        ASSERT_EQ(fchown(fd, has('o') || has('u') ? 4242 : 0, has('o') ? 4242 : 0), 0);
+        hv::test::remove_path("/tmp/args");
+        install_helper(row.result);
+        if (has('m')) hv::test::remove_path(kHelper);
+        hv::test::pretend_valgrind(has('v') ? 1 : 0);
+        const ext_sighandler_t previous = has('i') ? SIG_IGN : caught;
+        ext_signal(SIGCHLD, previous);
+        siginfo_t ended;
+        if (has('c') && fork() == 0) _exit(0);
+        ASSERT_TRUE(!has('c') || waitid(P_ALL, 0, &ended, WEXITED | WNOWAIT) == 0);
+        const long changes = calls(change);
+        const int got = has('d') ? ext_FChownToOrdavin(fd, row.name) : ext_ChownToOrdavin(row.name);
+        std::string args;
+        std::getline(std::ifstream("/tmp/args"), args);
+        EXPECT_EQ(std::make_tuple(got, calls(change) - changes, args),
+                  std::make_tuple(row.result, row.changes, std::string(row.args)))
+            << "row " << &row - rows;
+        EXPECT_EQ(ext_signal(SIGCHLD, SIG_DFL), previous) << "row " << &row - rows;
+    }
+}
+
+// Everything a row aims at, root's unless said otherwise; the helper installed setuid root.
+constexpr char kScene[] =
+    "set -e; mkdir -p /srv/mail/d /srv/mailx /usr/UAP; cd /srv/mail;"
+    " touch f ..f h1 mine morveks /srv/mailx/f /opt/morvek/bin/x /usr/UAP/x; ln h1 h2;"
+    " ln -s /srv/mail/f link_in; ln -s /etc etc; mkfifo fifo; mknod null c 1 3;"
+    " chown 4243:4243 mine; chown 4242:0 morveks;"
+    " install -o root -g root -m 4755 " HV_HVCHOWN " /opt/morvek/bin/hvchown";
+
+// Run as root, or as user 4243 through the setuid copy.
+const std::string kRun[] = {
+    sizeof(void *) == 4 ? "qemu-i386 -L / " HV_HVCHOWN " " : HV_HVCHOWN " ",
+    "setpriv --reuid=4243 --regid=4243 --clear-groups /opt/morvek/bin/hvchown "};
+
+struct Attack {
+    const char *path;
+    int code;
+    const char *ids = "4242 4242";  // shell words
+    bool stranger = false;
+};
+
+constexpr Attack kAttacks[] = {
+    // Another user gives away only what is his, or the account's already.
+    {"/srv/mail/f", 12, "4242 4242", true}, {"/srv/mail/mine", 0, "4242 4242", true},
+    {"/srv/mail/morveks", 0, "4242 4242", true},
+    // Each area, a directory, an area itself, a name that only starts with "..".
+    {"/srv/mail/f", 0}, {"/opt/morvek/bin/x", 0}, {"/usr/UAP/x", 0}, {"/srv/mail/d", 0},
+    {"/srv/mail", 0}, {"/srv/mail/..f", 0},
+    // Three words; the account's ids only, in plain decimal that fits the id type.
+    {"", 2, ""}, {"/srv/mail/f", 2, "4242"}, {"/srv/mail/f", 2, "4242 4242 x"},
+    {"/srv/mail/f", 4, "4243 4242"}, {"/srv/mail/f", 4, "4242 4243"}, {"/srv/mail/f", 4, "0 0"},
+    {"/srv/mail/f", 3, "' 4242' 4242"}, {"/srv/mail/f", 3, "4294967296 4242"},
+    // Names that leave the areas, lead through links, or name what is not a plain file.
+    {"/srv/mail/../mail/f", 5}, {"/srv/mail/d/..", 5}, {"f", 5}, {"/etc/passwd", 6},
+    {"/srv/mailx/f", 6}, {"/srv/mail/link_in", 7}, {"/srv/mail/etc/passwd", 7},
+    {"/srv/mail/fifo", 8}, {"/srv/mail/null", 8}, {"/srv/mail/h1", 9}, {"/srv/mail/none", 10},
+};
+
+TEST(Hvchown, RefusesWhatIsNotTheSuitesToGive) {
+    HV_REQUIRE_REAL_ROOT();
+    ASSERT_EQ(std::system(kScene), 0);
+    ASSERT_EQ(chdir("/srv/mail"), 0);
+    for (const Attack &row : kAttacks) {
+        if (row.stranger && sizeof(void *) == 4) continue;  // qemu-i386 ignores setuid
+        const std::string args = std::string(row.path) + " " + row.ids;
+        FILE *out = popen((kRun[row.stranger] + args + " 2>&1 >/dev/null").c_str(), "r");
+        std::string err(512, '\0');
+        err.resize(std::fread(err.data(), 1, err.size(), out));
+        const bool one_line = err.rfind("hvchown: ", 0) == 0 && err.find('\n') == err.size() - 1;
+        EXPECT_EQ(std::make_pair(WEXITSTATUS(pclose(out)), row.code ? one_line : err.empty()),
+                  std::make_pair(row.code, true))
+            << args << ": " << err;
+        struct stat st {};
+        EXPECT_TRUE(row.code != 0 || (stat(row.path, &st) == 0 && st.st_uid == kMorvekUid &&
+                                      st.st_gid == kMorvekGid))
+            << args;
+    }
+}
+
+int g_fd = -1;
+
+// A file of root's, the chown helper (exit code 3), and a SIGCHLD handler of the caller's.
+void file_and_helper() {
+    hv::test::write_file(kFile, "x");
+    g_fd = open(kFile, O_RDONLY | O_CLOEXEC);
+    install_helper(3);
+    signal(SIGCHLD, caught);
+}
+
+// Without a refusal the change is made (in a user namespace the account's ids are
+// not mapped: EINVAL); EPERM runs the helper, whose exit code is the result unless
+// it could not be started or waited for. The caller's SIGCHLD handler is back.
+bool given_away(long r, const Outcome &o, const char *change) {
+    struct stat st {};
+    if (ext_signal(SIGCHLD, caught) != caught || stat(kFile, &st) != 0) return false;
+    if (!o.failed(change) && !hv::test::real_root()) return r == EINVAL;
+    if (!o.failed(change)) return r == 0 && st.st_uid == kMorvekUid && st.st_gid == kMorvekGid;
+    return r == (o.failed("sxl_wait") ? ECHILD : o.failed("sxl_execv") ? 1 : 3);
+}
+
+const hv::test::Case kCases[] = {
+    {.label = "ChownToOrdavin",
+     .setup = file_and_helper,
+     .run = [] { return long{ext_ChownToOrdavin("~/f")}; },
+     .check = [](long r, const Outcome &o) { return given_away(r, o, "sxl_chown"); }},
+    {.label = "FChownToOrdavin",
+     .setup = file_and_helper,
+     .run = [] { return long{ext_FChownToOrdavin(g_fd, "~/f")}; },
+     .check = [](long r, const Outcome &o) { return given_away(r, o, "sxl_fchown"); }},
+    // As root, a real group other than the account's, which is effective.
+    {.label = "SetRGidToOrdavin",
+     .setup = [] { setregid(0, hv::test::real_root() ? kMorvekGid : gid_t(-1)); },
+     .run = [] { return long{ext_SetRGidToOrdavin()}; },
+     .check = [](long r, const Outcome &o) {
+         if (o.failed("sxl_setregid")) return r == EPERM && getgid() == 0;
+         return r == 0 && (getgid() == kMorvekGid || !hv::test::real_root());
+     }},
+    // The answer is kept for good, whatever it was and whatever the list says later.
+    {.label = "PlayPenAllowed",
+     .setup = [] { hv::test::write_file("/opt/morvek/bin/hvpp.allow", "# everyone\n*\n"); },
+     .run = [] { return long{ext_PlayPenAllowed()}; },
+     .check = [](long r, const Outcome &o) {
+         const bool unread = o.failed("sxl_getpwuid") || o.failed("sxl_fgets") ||
+                             (o.failed("sxl_fopen") && o.mode == hv::test::Nth::kPersistent);
+         hv::test::write_file("/opt/morvek/bin/hvpp.allow", r ? "" : "*\n");
+         const long opens = calls("sxl_fopen");
+         return r == (unread ? 0 : 1) && ext_PlayPenAllowed() == r && calls("sxl_fopen") == opens;
+     }},
+    {.label = "IsPasswordAged",
+     .run = [] { return long{ext_IsPasswordAged("morvek")}; },
+     .check = [](long r, const Outcome &o) {
+         const bool unknown = o.failed("sxl_getpwdage") || o.failed("sxl_time");
+         return r == (unknown ? 0 : ext_IsPasswordAged("morvek"));
+     }},
+};
+
+HV_FAULT_SWEEP(kCases);
 
 }  // namespace
