@@ -1,8 +1,9 @@
 // The main of every test program: the tests run inside the sandbox of harness.h.
-#include "harness.h"
+#include <gtest/gtest.h>
 
 #include <cstdio>
-#include <gtest/gtest.h>
+
+#include "harness.h"
 
 int main(int argc, char **argv) {
     // The "threadsafe" style re-executes the binary, which under qemu-i386 means
@@ -10,8 +11,7 @@ int main(int argc, char **argv) {
     GTEST_FLAG_SET(death_test_style, "fast");
     testing::InitGoogleTest(&argc, argv);
     // Listing happens at build time, where there is no root and no namespace.
-    if (GTEST_FLAG_GET(list_tests))
-        return RUN_ALL_TESTS();
+    if (GTEST_FLAG_GET(list_tests)) return RUN_ALL_TESTS();
     hv::test::enter_sandbox();
     int status = RUN_ALL_TESTS();
     // CTest runs one case per process by name: a name that no longer matches (a

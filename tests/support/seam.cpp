@@ -36,58 +36,54 @@ enum class Fails {
 // One row per call: return type, name, parameters, arguments, failure value, the
 // errno a failure of it usually carries, and whether the definition is generated
 // (G) or written out below (S).
-#define HV_SEAM_CALLS(X)                                                                   \
-    X(int, sxl_open, (const char *p, int f, mode_t m), (p, f, m), kMinusOne, ENOENT, G)    \
-    X(int, sxl_close, (int fd), (fd), kCloses, EIO, G)                                     \
-    X(int, sxl_dup, (int fd), (fd), kMinusOne, EMFILE, G)                                  \
-    X(int, sxl_pipe, (int fds[2]), (fds), kMinusOne, EMFILE, G)                            \
-    X(ssize_t, sxl_read, (int fd, void *b, size_t n), (fd, b, n), kMinusOne, EIO, S)       \
-    X(ssize_t, sxl_write, (int fd, const void *b, size_t n), (fd, b, n), kMinusOne,        \
-      ENOSPC, S)                                                                           \
-    X(long long, sxl_lseek, (int fd, long long o, int w), (fd, o, w), kMinusOne,           \
-      EINVAL, G)                                                                           \
-    X(FILE *, sxl_fopen, (const char *p, const char *m), (p, m), kNull, ENOENT, G)         \
-    X(char *, sxl_fgets, (char *b, int n, FILE *s), (b, n, s), kNull, EIO, G)              \
-    X(int, sxl_fclose, (FILE * s), (s), kCloses, EIO, G)                                   \
-    X(int, sxl_stat, (const char *p, sxl_statbuf *st), (p, st), kMinusOne, ENOENT, G)      \
-    X(int, sxl_fstat, (int fd, sxl_statbuf *st), (fd, st), kMinusOne, EIO, G)              \
-    X(int, sxl_chown, (const char *p, uid_t u, gid_t g), (p, u, g), kMinusOne, EPERM, G)   \
-    X(int, sxl_fchown, (int fd, uid_t u, gid_t g), (fd, u, g), kMinusOne, EPERM, G)        \
-    X(int, sxl_mkdir, (const char *p, mode_t m), (p, m), kMinusOne, EACCES, G)             \
-    X(int, sxl_rawfcntl, (int fd, int c, void *a), (fd, c, a), kMinusOne, ENOLCK, G)       \
-    X(int, sxl_prealloc, (int fd, long long n), (fd, n), kErrno, ENOSPC, G)                \
-    X(int, sxl_fstype, (int fd), (fd), kMinusOne, EIO, G)                                  \
-    X(pid_t, sxl_fork, (void), (), kMinusOne, EAGAIN, G)                                   \
-    X(pid_t, sxl_setsid, (void), (), kMinusOne, EPERM, G)                                  \
-    X(int, sxl_execv, (const char *p, char *const a[]), (p, a), kMinusOne, ENOENT, G)      \
-    X(pid_t, sxl_wait, (int *s), (s), kMinusOne, ECHILD, G)                                \
-    X(pid_t, sxl_waitpid, (pid_t p, int *s, int o), (p, s, o), kMinusOne, ECHILD, G)       \
-    X(int, sxl_select, (int n, fd_set *r, fd_set *w, fd_set *e, struct timeval *t),        \
-      (n, r, w, e, t), kMinusOne, EINTR, G)                                                \
-    X(void, sxl_exit, (int s), (s), kNever, 0, S)                                          \
-    X(int, sxl_atexit, (void (*f)(void)), (f), kMinusOne, ENOMEM, G)                       \
-    X(uid_t, sxl_getuid, (void), (), kNever, 0, G)                                         \
-    X(gid_t, sxl_getgid, (void), (), kNever, 0, G)                                         \
-    X(gid_t, sxl_getegid, (void), (), kNever, 0, G)                                        \
-    X(int, sxl_setregid, (gid_t r, gid_t e), (r, e), kMinusOne, EPERM, G)                  \
-    X(struct passwd *, sxl_getpwuid, (uid_t u), (u), kNull, EIO, G)                        \
-    X(const char *, sxl_getpwdage, (const char *a), (a), kNull, ENOENT, G)                 \
-    X(time_t, sxl_time, (time_t * t), (t), kMinusOne, EFAULT, S)                           \
-    X(void *, sxl_malloc, (size_t n), (n), kNull, ENOMEM, G)                               \
-    X(void *, sxl_realloc, (void *p, size_t n), (p, n), kNull, ENOMEM, G)                  \
-    X(void, sxl_free, (void *p), (p), kNever, 0, G)                                        \
-    X(int, sxl_pthread_once, (pthread_once_t * o, void (*f)(void)), (o, f), kErrno,        \
-      EINVAL, G)                                                                           \
-    X(int, sxl_pthread_mutexattr_init, (pthread_mutexattr_t * a), (a), kErrno, ENOMEM, G)  \
-    X(int, sxl_pthread_mutexattr_destroy, (pthread_mutexattr_t * a), (a), kErrno,          \
-      EINVAL, G)                                                                           \
-    X(int, sxl_pthread_mutex_init, (pthread_mutex_t * m, const pthread_mutexattr_t *a),    \
-      (m, a), kErrno, EAGAIN, G)                                                           \
-    X(int, sxl_pthread_mutex_lock, (pthread_mutex_t * m), (m), kErrno, EAGAIN, G)          \
-    X(int, sxl_pthread_mutex_unlock, (pthread_mutex_t * m), (m), kReleases, EPERM, G)      \
-    X(const char *, dtk_getDatadir, (void), (), kNull, ENOENT, G)                          \
-    X(const char *, tayl_GetString, (const char *k, int a, int b, int c), (k, a, b, c),    \
-      kNull, ENOENT, G)                                                                    \
+#define HV_SEAM_CALLS(X)                                                                        \
+    X(int, sxl_open, (const char *p, int f, mode_t m), (p, f, m), kMinusOne, ENOENT, G)         \
+    X(int, sxl_close, (int fd), (fd), kCloses, EIO, G)                                          \
+    X(int, sxl_dup, (int fd), (fd), kMinusOne, EMFILE, G)                                       \
+    X(int, sxl_pipe, (int fds[2]), (fds), kMinusOne, EMFILE, G)                                 \
+    X(ssize_t, sxl_read, (int fd, void *b, size_t n), (fd, b, n), kMinusOne, EIO, S)            \
+    X(ssize_t, sxl_write, (int fd, const void *b, size_t n), (fd, b, n), kMinusOne, ENOSPC, S)  \
+    X(long long, sxl_lseek, (int fd, long long o, int w), (fd, o, w), kMinusOne, EINVAL, G)     \
+    X(FILE *, sxl_fopen, (const char *p, const char *m), (p, m), kNull, ENOENT, G)              \
+    X(char *, sxl_fgets, (char *b, int n, FILE *s), (b, n, s), kNull, EIO, G)                   \
+    X(int, sxl_fclose, (FILE * s), (s), kCloses, EIO, G)                                        \
+    X(int, sxl_stat, (const char *p, sxl_statbuf *st), (p, st), kMinusOne, ENOENT, G)           \
+    X(int, sxl_fstat, (int fd, sxl_statbuf *st), (fd, st), kMinusOne, EIO, G)                   \
+    X(int, sxl_chown, (const char *p, uid_t u, gid_t g), (p, u, g), kMinusOne, EPERM, G)        \
+    X(int, sxl_fchown, (int fd, uid_t u, gid_t g), (fd, u, g), kMinusOne, EPERM, G)             \
+    X(int, sxl_mkdir, (const char *p, mode_t m), (p, m), kMinusOne, EACCES, G)                  \
+    X(int, sxl_rawfcntl, (int fd, int c, void *a), (fd, c, a), kMinusOne, ENOLCK, G)            \
+    X(int, sxl_prealloc, (int fd, long long n), (fd, n), kErrno, ENOSPC, G)                     \
+    X(int, sxl_fstype, (int fd), (fd), kMinusOne, EIO, G)                                       \
+    X(pid_t, sxl_fork, (void), (), kMinusOne, EAGAIN, G)                                        \
+    X(pid_t, sxl_setsid, (void), (), kMinusOne, EPERM, G)                                       \
+    X(int, sxl_execv, (const char *p, char *const a[]), (p, a), kMinusOne, ENOENT, G)           \
+    X(pid_t, sxl_wait, (int *s), (s), kMinusOne, ECHILD, G)                                     \
+    X(pid_t, sxl_waitpid, (pid_t p, int *s, int o), (p, s, o), kMinusOne, ECHILD, G)            \
+    X(int, sxl_select, (int n, fd_set *r, fd_set *w, fd_set *e, struct timeval *t),             \
+      (n, r, w, e, t), kMinusOne, EINTR, G)                                                     \
+    X(void, sxl_exit, (int s), (s), kNever, 0, S)                                               \
+    X(int, sxl_atexit, (void (*f)(void)), (f), kMinusOne, ENOMEM, G)                            \
+    X(uid_t, sxl_getuid, (void), (), kNever, 0, G)                                              \
+    X(gid_t, sxl_getgid, (void), (), kNever, 0, G)                                              \
+    X(gid_t, sxl_getegid, (void), (), kNever, 0, G)                                             \
+    X(int, sxl_setregid, (gid_t r, gid_t e), (r, e), kMinusOne, EPERM, G)                       \
+    X(struct passwd *, sxl_getpwuid, (uid_t u), (u), kNull, EIO, G)                             \
+    X(const char *, sxl_getpwdage, (const char *a), (a), kNull, ENOENT, G)                      \
+    X(time_t, sxl_time, (time_t * t), (t), kMinusOne, EFAULT, S)                                \
+    X(void *, sxl_malloc, (size_t n), (n), kNull, ENOMEM, G)                                    \
+    X(void *, sxl_realloc, (void *p, size_t n), (p, n), kNull, ENOMEM, G)                       \
+    X(void, sxl_free, (void *p), (p), kNever, 0, G)                                             \
+    X(int, sxl_pthread_once, (pthread_once_t * o, void (*f)(void)), (o, f), kErrno, EINVAL, G)  \
+    X(int, sxl_pthread_mutexattr_init, (pthread_mutexattr_t * a), (a), kErrno, ENOMEM, G)       \
+    X(int, sxl_pthread_mutexattr_destroy, (pthread_mutexattr_t * a), (a), kErrno, EINVAL, G)    \
+    X(int, sxl_pthread_mutex_init, (pthread_mutex_t * m, const pthread_mutexattr_t *a), (m, a), \
+      kErrno, EAGAIN, G)                                                                        \
+    X(int, sxl_pthread_mutex_lock, (pthread_mutex_t * m), (m), kErrno, EAGAIN, G)               \
+    X(int, sxl_pthread_mutex_unlock, (pthread_mutex_t * m), (m), kReleases, EPERM, G)           \
+    X(const char *, dtk_getDatadir, (void), (), kNull, ENOENT, G)                               \
+    X(const char *, tayl_GetString, (const char *k, int a, int b, int c), (k, a, b, c), kNull,  \
+      ENOENT, G)                                                                                \
     X(int, hq_UsingValgrind, (void), (), kNever, 0, S)
 
 enum Id : int {
@@ -105,8 +101,8 @@ struct Row {
     std::atomic<long> count;
     std::atomic<int> scripted_left;  // of script(): calls still to fail, or kForever
     std::atomic<int> scripted_err;
-    std::atomic<void (*)()> hook;  // of before_call
-    long count_when_armed;  // by fail_nth
+    std::atomic<void (*)()> hook;           // of before_call
+    long count_when_armed;                  // by fail_nth
     std::atomic<long> first_failed_by_nth;  // its ordinal since fail_nth, or 0
 };
 
@@ -143,8 +139,7 @@ constinit std::atomic<long long> clock_value{0};
 
 Row &row_named(const char *name) {
     for (Row &row : rows) {
-        if (name != nullptr && strcmp(row.name, name) == 0)
-            return row;
+        if (name != nullptr && strcmp(row.name, name) == 0) return row;
     }
     die("no such call", name != nullptr ? name : "(null)");
 }
@@ -155,8 +150,7 @@ Fn real(Id id) {
     void *fn = row.real.load(std::memory_order_acquire);
     if (fn == nullptr) {
         fn = dlsym(RTLD_NEXT, row.name);
-        if (fn == nullptr)
-            die("no library behind the seam defines", row.name);
+        if (fn == nullptr) die("no library behind the seam defines", row.name);
         row.real.store(fn, std::memory_order_release);
     }
     return reinterpret_cast<Fn>(fn);
@@ -165,16 +159,13 @@ Fn real(Id id) {
 // Whether the call is the one fail_nth aims at, or one after it that fails too.
 bool take_nth(Id id, long made, Injected *out) {
     const long target = nth_target.load(std::memory_order_acquire);
-    if (target == 0 || rows[id].fails == Fails::kNever)
-        return false;
+    if (target == 0 || rows[id].fails == Fails::kNever) return false;
     const long count = nth_count.fetch_add(1, std::memory_order_relaxed) + 1;
     const hv::test::Nth mode = nth_mode.load(std::memory_order_relaxed);
-    if (count < target || (count > target && mode != hv::test::Nth::kPersistent))
-        return false;
+    if (count < target || (count > target && mode != hv::test::Nth::kPersistent)) return false;
     nth_reached.store(true, std::memory_order_relaxed);
     const bool transfer = id == id_sxl_read || id == id_sxl_write;
-    if (mode == hv::test::Nth::kShort && !transfer)
-        return false;
+    if (mode == hv::test::Nth::kShort && !transfer) return false;
     const long ordinal = made - rows[id].count_when_armed;
     long never = 0;
     rows[id].first_failed_by_nth.compare_exchange_strong(never, ordinal);
@@ -190,8 +181,7 @@ bool take_fault(Id id, Injected *out) {
     Row &row = rows[id];
     if (void (*hook)() = row.hook.load(std::memory_order_acquire)) hook();
     const long made = row.count.fetch_add(1, std::memory_order_relaxed) + 1;
-    if (take_nth(id, made, out))
-        return true;
+    if (take_nth(id, made, out)) return true;
     int left = row.scripted_left.load(std::memory_order_acquire);
     while (left != 0) {
         if (left == hv::test::kForever ||
@@ -206,20 +196,18 @@ bool take_fault(Id id, Injected *out) {
 template <typename R, typename Call>
 R pass(Id id, Call call) {
     Injected fault;
-    if (!take_fault(id, &fault))
-        return call();
+    if (!take_fault(id, &fault)) return call();
     if constexpr (std::is_void_v<R>) {
         return call();  // unreachable: such calls cannot be scripted
     } else {
         const Fails fails = rows[id].fails;
-        if (fails == Fails::kCloses || fails == Fails::kReleases)
-            call();
+        if (fails == Fails::kCloses || fails == Fails::kReleases) call();
         errno = fault.err;
         if constexpr (std::is_pointer_v<R>)
             return nullptr;
         else
             return static_cast<R>(fails == Fails::kErrno || fails == Fails::kReleases ? fault.err
-                                                                                       : -1);
+                                                                                      : -1);
     }
 }
 
@@ -228,22 +216,18 @@ template <typename Buf>
 ssize_t transfer(Id id, int fd, Buf buf, size_t count) {
     using Fn = ssize_t (*)(int, Buf, size_t);
     Injected fault;
-    if (!take_fault(id, &fault))
-        return real<Fn>(id)(fd, buf, count);
-    if (fault.half)
-        return real<Fn>(id)(fd, buf, (count + 1) / 2);
+    if (!take_fault(id, &fault)) return real<Fn>(id)(fd, buf, count);
+    if (fault.half) return real<Fn>(id)(fd, buf, (count + 1) / 2);
     errno = fault.err;
     return -1;
 }
 
 }  // namespace
 
-#define HV_SEAM_DEFINE_G(ret, name, params, args, fails, err)              \
-    extern "C" ret name params                                             \
-    {                                                                      \
-        return pass<ret>(id_##name, [&]() -> ret {                         \
-            return real<decltype(&::name)>(id_##name) args;                \
-        });                                                                \
+#define HV_SEAM_DEFINE_G(ret, name, params, args, fails, err)                               \
+    extern "C" ret name params {                                                            \
+        return pass<ret>(id_##name,                                                         \
+                         [&]() -> ret { return real<decltype(&::name)>(id_##name) args; }); \
     }
 #define HV_SEAM_DEFINE_S(ret, name, params, args, fails, err)
 #define HV_SEAM_DEFINE(ret, name, params, args, fails, err, how) \
@@ -274,8 +258,7 @@ extern "C" time_t sxl_time(time_t *t) {
     if (!clock_stopped.load(std::memory_order_acquire))
         return real<decltype(&::sxl_time)>(id_sxl_time)(t);
     auto now = static_cast<time_t>(clock_value.load(std::memory_order_relaxed));
-    if (t != nullptr)
-        *t = now;
+    if (t != nullptr) *t = now;
     return now;
 }
 
@@ -290,8 +273,7 @@ namespace hv::test {
 
 void script(const char *call, int err, int times) {
     Row &row = row_named(call);
-    if (row.fails == Fails::kNever)
-        die("call has no failure value to script", row.name);
+    if (row.fails == Fails::kNever) die("call has no failure value to script", row.name);
     row.scripted_err.store(err, std::memory_order_relaxed);
     row.scripted_left.store(times, std::memory_order_release);
 }
@@ -301,17 +283,13 @@ void before_call(const char *call, void (*hook)()) {
 }
 
 void clear_faults() {
-    for (Row &row : rows)
-        row.scripted_left.store(0, std::memory_order_release);
+    for (Row &row : rows) row.scripted_left.store(0, std::memory_order_release);
 }
 
-long calls(const char *call) {
-    return row_named(call).count.load(std::memory_order_relaxed);
-}
+long calls(const char *call) { return row_named(call).count.load(std::memory_order_relaxed); }
 
 void fail_nth(long n, Nth mode) {
-    if (n < 1)
-        die("fail_nth needs n >= 1 for", "the n-th call");
+    if (n < 1) die("fail_nth needs n >= 1 for", "the n-th call");
     for (Row &row : rows) {
         row.count_when_armed = row.count.load(std::memory_order_relaxed);
         row.first_failed_by_nth.store(0, std::memory_order_relaxed);
@@ -323,14 +301,11 @@ void fail_nth(long n, Nth mode) {
     nth_target.store(n, std::memory_order_release);
 }
 
-void disarm_nth() {
-    nth_target.store(0, std::memory_order_release);
-}
+void disarm_nth() { nth_target.store(0, std::memory_order_release); }
 
 NthHit nth_hit() {
     const int id = nth_hit_id.load(std::memory_order_relaxed);
-    if (id < 0)
-        return {nth_reached.load(std::memory_order_relaxed), nullptr, 0, 0};
+    if (id < 0) return {nth_reached.load(std::memory_order_relaxed), nullptr, 0, 0};
     return {true, rows[id].name, nth_hit_ordinal.load(std::memory_order_relaxed),
             rows[id].usual_err};
 }

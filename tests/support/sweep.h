@@ -55,10 +55,8 @@ void PrintTo(const Case &c, std::ostream *os);
 }  // namespace hv::test
 
 // One test per row of a family's table of cases.
-#define HV_FAULT_SWEEP(table)                                                           \
-    class FaultSweep : public testing::TestWithParam<::hv::test::Case> {};              \
-    TEST_P(FaultSweep, EndsOnlyAsDocumented) {                                          \
-        EXPECT_EQ(::hv::test::sweep(GetParam()), "");                                   \
-    }                                                                                   \
-    INSTANTIATE_TEST_SUITE_P(Each, FaultSweep, testing::ValuesIn(table),                 \
+#define HV_FAULT_SWEEP(table)                                                                  \
+    class FaultSweep : public testing::TestWithParam<::hv::test::Case> {};                     \
+    TEST_P(FaultSweep, EndsOnlyAsDocumented) { EXPECT_EQ(::hv::test::sweep(GetParam()), ""); } \
+    INSTANTIATE_TEST_SUITE_P(Each, FaultSweep, testing::ValuesIn(table),                       \
                              [](const auto &row) { return std::string(row.param.label); })
