@@ -2,7 +2,6 @@
 // (the chown helper), begin with the standard descriptors alone.
 
 #include <gtest/gtest.h>
-#include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -13,6 +12,7 @@
 #include <fstream>
 #include <iterator>
 #include <string>
+#include <tuple>
 
 #include "harness.h"
 #include "hv_ext.h"
@@ -32,20 +32,7 @@ std::string listing() {
     return text;
 }
 
-void run_lister() {
-    if (std::system(kLister) != 0) std::remove(kListing);
-}
-
-// Whatever this process was given by whoever started it is not the library's.
-void keep_inherited_descriptors_to_ourselves() {
-    DIR *dir = opendir("/proc/self/fd");
-    ASSERT_NE(dir, nullptr);
-    while (const dirent *entry = readdir(dir)) {
-        const int fd = std::atoi(entry->d_name);
-        if (fd > 2) fcntl(fd, F_SETFD, FD_CLOEXEC);
-    }
-    closedir(dir);
-}
+void run_lister() { EXPECT_EQ(std::system(kLister), 0); }
 
 // Each routine is caught inside the call that reads the file it opened.
 TEST(DescriptorHygiene, ProgramsStartWithTheStandardDescriptorsAlone) {
@@ -58,14 +45,12 @@ TEST(DescriptorHygiene, ProgramsStartWithTheStandardDescriptorsAlone) {
     hv::test::write_file("/opt/morvek/bin/Uredirect", "/data/uap\n");
     hv::test::write_file("/srv/mail/sys/sysdata", std::string(44, '\1'));
     hv::test::write_file("/srv/mail/f", "x");
-    keep_inherited_descriptors_to_ourselves();
+    // Whatever this process was given by whoever started it is not the library's.
+    ASSERT_EQ(close_range(3, ~0U, CLOSE_RANGE_CLOEXEC), 0);
     run_lister();
     ASSERT_EQ(listing(), kOnlyStandard) << "the test itself leaks descriptors";
 
-    const struct {
-        const char *label, *call;
-        void (*routine)();
-    } rows[] = {
+    const std::tuple<const char *, const char *, void (*)()> rows[] = {
         {"settings", "sxl_fgets", [] { char *v; ext_GetCustomiseInfo("A", &v); }},
         {"zone map", "sxl_fgets", [] { char tzid[80]; ext_GetTZIDFromAlias("GMT", tzid); }},
         {"system zone", "sxl_fgets", [] { ext_GetSystemTimezoneName(); }},
@@ -74,11 +59,11 @@ TEST(DescriptorHygiene, ProgramsStartWithTheStandardDescriptorsAlone) {
         {"start count", "sxl_read", [] { ext_GetSystemStartCount(); }},
         {"copy", "sxl_write", [] { ext_copy("~/f", "/tmp/copy", nullptr); }},
     };
-    for (const auto &row : rows) {
-        hv::test::before_call(row.call, run_lister);
-        row.routine();
-        hv::test::before_call(row.call, nullptr);
-        EXPECT_EQ(listing(), kOnlyStandard) << row.label;
+    for (const auto &[label, call, routine] : rows) {
+        hv::test::before_call(call, run_lister);
+        routine();
+        hv::test::before_call(call, nullptr);
+        EXPECT_EQ(listing(), kOnlyStandard) << label;
     }
 
     const int fd = open("/srv/mail/f", O_RDWR | O_CLOEXEC);

@@ -75,21 +75,15 @@ constexpr Lock kRaw = [](int fd, int kind, unsigned) { return ext_RawLockFile(fd
 constexpr Lock kLock = [](int fd, int kind, unsigned) { return ext_LockFile(fd, kind); };
 constexpr Lock kTimed = [](int fd, int kind, unsigned s) { return ext_TimedLockFile(fd, kind, s); };
 
-// Each row gives the result, the platform calls made and the one-second pauses, which
-// count against a timed lock's seconds: three attempts in three. Another process holds a
-// read lock for hold_ms, if given: read kinds share it, write kinds wait, a timed one until
-// its alarm. Only a timed lock touches the alarm: it cancels a pending one and puts back
-// SIGALRM's handler (the default as ignore, which the sweep sees). Refused kinds ask nothing.
+// A row: how to ask, the kind, a timed lock's seconds, how long another process holds a read
+// lock (read kinds share it, write kinds wait, a timed one until its alarm), the scripted
+// failures (errno, times); then the result, the platform calls and the one-second pauses, which
+// count against a timed lock's seconds. Only a timed lock touches the alarm: it cancels a
+// pending one and puts back SIGALRM's handler (the default as ignore). Refused kinds ask nothing.
 TEST(Locks, AgainstAnotherProcessAndUnderPlatformFailures) {
     const int fd = open(kSource, O_RDWR | O_CREAT, 0600);
     constexpr int kAll = hv::test::kForever;
-    const struct {
-        Lock lock;
-        int kind;
-        unsigned seconds;
-        int hold_ms, err, times;  // the other process's lock; the scripted failures
-        std::vector<long> expected;
-    } rows[] = {
+    const std::tuple<Lock, int, unsigned, int, int, int, std::vector<long>> rows[] = {
         {kRaw, 5, 0, 300, 0, 0, {0, 1, 0}},    {kLock, 6, 0, 300, 0, 0, {EAGAIN, 1, 0}},
         {kTimed, 2, 5, 300, 0, 0, {0, 1, 0}},  {kTimed, 2, 1, 1500, 0, 0, {EINTR, 1, 0}},
         {kTimed, 1, 1, 1500, 0, 0, {0, 1, 0}}, {kLock, 0, 0, 0, 0, 0, {-1, 0, 0}},
@@ -103,18 +97,18 @@ TEST(Locks, AgainstAnotherProcessAndUnderPlatformFailures) {
         {kTimed, 2, 0, 0, ENOLCK, kAll, {ENOLCK, 1, 0}},
     };
     for (const auto &row : rows) {
+        const auto &[lock, kind, seconds, hold_ms, err, times, expected] = row;
         ext_signal(SIGALRM, on_alarm);
         alarm(100);
-        const pid_t holder = row.hold_ms != 0 ? hold(fd, row.hold_ms) : 0;
-        hv::test::script("sxl_rawfcntl", row.err, row.times);
+        const pid_t holder = hold_ms != 0 ? hold(fd, hold_ms) : 0;
+        hv::test::script("sxl_rawfcntl", err, times);
         const long before = calls("sxl_rawfcntl");
         g_pauses = 0;
-        const long result = row.lock(fd, row.kind, row.seconds);
-        EXPECT_EQ((std::vector<long>{result, calls("sxl_rawfcntl") - before, long(g_pauses)}),
-                  row.expected)
-            << "row " << &row - rows;
-        EXPECT_TRUE(holder >= 0 && (row.lock != kTimed || alarm(0) == 0) &&
-                    ext_signal(SIGALRM, SIG_DFL) == on_alarm)
+        const long result = lock(fd, kind, seconds);
+        const std::vector<long> got = {result, calls("sxl_rawfcntl") - before, long(g_pauses)};
+        const bool restored = holder >= 0 && (lock != kTimed || alarm(0) == 0) &&
+                              ext_signal(SIGALRM, SIG_DFL) == on_alarm;
+        EXPECT_EQ(std::make_pair(got, restored), std::make_pair(expected, true))
             << "row " << &row - rows;
         hv::test::clear_faults();
         if (holder > 0) waitpid(holder, nullptr, 0);
@@ -129,26 +123,24 @@ TEST(Copy, BytesModeAndOwnerElseTheError) {
     hv::test::write_file(kTarget, "0123456789abcdefghij");
     ASSERT_EQ(chmod(kTarget, 0600), 0);
     // Whole chunks, room reserved first, bits and owner; an existing target keeps bits and tail.
-    const struct {
-        std::size_t size;
-        long from, to, reads, writes;  // the modes of source and target
-        std::string tail;
-    } copies[] = {{10, 0640, 0600, 2, 1, "abcdefghij"}, {0, 0750, 0750, 1, 0, ""},
-                  {8192, 0604, 0604, 2, 1, ""}, {8193, 0666, 0644, 3, 2, ""}};
-    for (const auto &row : copies) {
-        write_source(row.size);
-        ASSERT_EQ(chmod(kSource, row.from), 0);
+    // A row: the size, the modes of source and target, the reads and writes, the tail kept.
+    const std::tuple<std::size_t, long, long, long, long, std::string> copies[] = {
+        {10, 0640, 0600, 2, 1, "abcdefghij"}, {0, 0750, 0750, 1, 0, ""},
+        {8192, 0604, 0604, 2, 1, ""},         {8193, 0666, 0644, 3, 2, ""}};
+    for (const auto &[size, from, to, chunks_read, chunks_written, tail] : copies) {
+        write_source(size);
+        ASSERT_EQ(chmod(kSource, from), 0);
         ASSERT_EQ(chown(kSource, uid, gid), 0);
         const long reads = calls("sxl_read"), writes = calls("sxl_write");
         const long reserved = calls("sxl_prealloc");
         EXPECT_EQ(ext_copy("~/source", kTarget, nullptr), 0);
         struct stat st {};
         ASSERT_EQ(stat(kTarget, &st), 0);
-        EXPECT_EQ(contents(kTarget), contents(kSource) + row.tail) << row.size;
         const std::vector<long> got = {long(st.st_mode & 07777), long(st.st_uid), long(st.st_gid),
                                        calls("sxl_read") - reads, calls("sxl_write") - writes,
-                                       calls("sxl_prealloc") - reserved};
-        EXPECT_EQ(got, (std::vector<long>{row.to, uid, gid, row.reads, row.writes, 1})) << row.size;
+                                       calls("sxl_prealloc") - reserved,
+                                       contents(kTarget) == contents(kSource) + tail};
+        EXPECT_EQ(got, (std::vector<long>{to, uid, gid, chunks_read, chunks_written, 1, 1}));
         hv::test::remove_path(kTarget);
     }
     // -1 and the error number, no target made; the error's place may be left out.
@@ -160,9 +152,10 @@ TEST(Copy, BytesModeAndOwnerElseTheError) {
     for (std::size_t i = 0; i < std::size(refused); ++i) {
         const auto &[from, to, err] = refused[i];
         int error = kUntouched;
-        EXPECT_EQ(std::make_tuple(ext_copy(from, to, &error), error, ext_copy(from, to, nullptr),
-                                  access(kTarget, F_OK)),
-                  std::make_tuple(-1, err, -1, -1))
+        // In a braced list each is evaluated after the one before.
+        EXPECT_EQ((std::vector<int>{ext_copy(from, to, &error), error, ext_copy(from, to, nullptr),
+                                    access(kTarget, F_OK)}),
+                  (std::vector<int>{-1, err, -1, -1}))
             << "row " << i;
     }
 }
