@@ -1,11 +1,10 @@
-// The installation areas, found once and kept, the file queries made in them, and
-// what the tokens fuzz target cannot reach: buffers passed twice or not at all, and
-// every token's refusal of a result that would not fit a path buffer.
+// The areas, the file queries, the tokens where their fuzz target cannot reach (buffers given
+// twice or not at all, results too long); then every failure of the platform (support/sweep.h).
 
 #include <gtest/gtest.h>
-#include <sys/socket.h>
+#include <fcntl.h>
+#include <linux/magic.h>
 #include <sys/stat.h>
-#include <sys/un.h>
 #include <unistd.h>
 
 #include <cstring>
@@ -16,16 +15,18 @@
 #include "harness.h"
 #include "hv_ext.h"
 #include "seam.h"
+#include "sweep.h"
 
 namespace {
+
+using hv::test::Outcome;
 
 // A slot takes only a path that exists; a refusal says why and leaves the slot as it was.
 TEST(Areas, AlternativeAreaKeepsItsSlotOnRefusal) {
     const std::string too_long = "/" + std::string(HV_EXT_PATH_MAX - 1, 'a');
     const std::tuple<int, const char *, int, int> rows[] = {
-        {0, "/srv", 1, 0},         {2, "/tmp", 0, EINVAL},         {-1, "/tmp", 0, EINVAL},
-        {0, nullptr, 0, EINVAL},   {0, too_long.c_str(), 0, ENAMETOOLONG},
-        {0, "/missing", 0, ENOENT}};
+        {0, "/srv", 1, 0}, {2, "/tmp", 0, EINVAL}, {-1, "/tmp", 0, EINVAL}, {0, nullptr, 0, EINVAL},
+        {0, too_long.c_str(), 0, ENAMETOOLONG}, {0, "/missing", 0, ENOENT}};
     for (const auto &[slot, path, result, err] : rows) {
         errno = 0;
         EXPECT_EQ(ext_SetAlternativeArea(slot, path), result) << slot << " " << (path ? path : "");
@@ -59,15 +60,14 @@ TEST(Areas, HomeAreaIsAskedForUntilKnown) {
 // how many files are opened to find it.
 const std::tuple<const char *, const char *, const char *, long> kRedirects[] = {
     {" /data/uap \r\n/other\n", "/x/uap\n", " /data/uap \r", 1},
-    {"\n/data/uap\n", "/x/uap", "/x/uap", 2},
-    {nullptr, nullptr, "/usr/UAP", 2}};
+    {"\n/data/uap\n", "/x/uap", "/x/uap", 2}, {nullptr, nullptr, "/usr/UAP", 2}};
 
 class UapArea : public testing::TestWithParam<int> {};
 
 // One process per row: the area is read once, from a first line cut at its newline.
 TEST_P(UapArea, FirstLineOfTheFirstRedirectThatGivesOne) {
     const auto &[first, second, expected, opens] = kRedirects[GetParam()];
-    if (second) HV_REQUIRE_WRITABLE_USR();
+    if (second) HV_REQUIRE_REAL_ROOT();
     if (first) hv::test::write_file("/opt/morvek/bin/Uredirect", first);
     if (second) hv::test::write_file("/usr/morvek/bin/Uredirect", second);
     char buf[HV_EXT_PATH_MAX];
@@ -84,12 +84,9 @@ TEST(FileQueries, ExistenceAndTheStartCount) {
     hv::test::write_file("/srv/file", "x");
     ASSERT_EQ(mkdir("/srv/~", 0755), 0);
     ASSERT_EQ(chdir("/srv"), 0);
-    const int sock = socket(AF_UNIX, SOCK_STREAM, 0);
-    sockaddr_un addr{AF_UNIX, "/srv/sock"};
-    ASSERT_EQ(bind(sock, reinterpret_cast<sockaddr *>(&addr), sizeof addr), 0);
+    ASSERT_EQ(mknod("/srv/sock", S_IFSOCK | 0600, 0), 0);
     const std::tuple<const char *, int, int> rows[] = {
-        {"/srv", 1, 1}, {"/srv/file", 0, 1}, {"/srv/none", 0, 0}, {"/srv/sock", 1, 1},
-        {"~", 1, 1},    {"~/sys", 0, 0},     {"", 0, 0},          {nullptr, 0, 0}};
+        {"/srv/file", 0, 1}, {"/srv/sock", 1, 1}, {"~", 1, 1}, {"~/sys", 0, 0}, {nullptr, 0, 0}};
     for (const auto &[path, dexists, fexists] : rows) {
         EXPECT_EQ(ext_dexists(path), dexists) << path;
         EXPECT_EQ(ext_fexists(path), fexists) << path;
@@ -100,28 +97,14 @@ TEST(FileQueries, ExistenceAndTheStartCount) {
     using namespace std::string_literals;
     const std::string pad(40, '\xee');
     const std::pair<std::string, int> counts[] = {
-        {"", 0}, {pad, 0}, {pad + "\0\0\0\0"s, 0},  // no file, too short, holding 0
-        {pad + "\x01\x02\0"s, 0x201}, {pad + "\x09\0\0\0"s, 0x201}};
+        {pad + "\0\0\0\0"s, 0}, {pad + "\x01\x02\0"s, 0x201}, {pad + "\x09\0\0\0"s, 0x201}};
     for (const auto &[sysdata, expected] : counts) {
-        if (!sysdata.empty()) hv::test::write_file("/srv/mail/sys/sysdata", sysdata);
+        hv::test::write_file("/srv/mail/sys/sysdata", sysdata);
         EXPECT_EQ(ext_GetSystemStartCount(), expected) << sysdata.size();
     }
 }
 
-constexpr char kRefused[] = "null untouched";  // null, and the buffer left alone
-
-std::string resolve(const std::string &name) {
-    char out[HV_EXT_PATH_MAX] = "untouched";
-    const char *result = ext_GetActualFName(name.c_str(), out);
-    return result == out ? out : result == nullptr ? "null " + std::string(out) : "elsewhere";
-}
-
 TEST(Tokens, RefusedWhereTheyWouldNotFit) {
-    const std::pair<const char *, int> names[] = {
-        {"abc123", 1}, {"ABC", 1}, {"", 1},   {"Z9", 1}, {"a_b", 0}, {"a-b", 0}, {"a.b", 0},
-        {"a b", 0},    {"a/b", 0}, {"\x80", 0}, {"@", 0}, {"[", 0},   {"`", 0},   {"{", 0}};
-    for (const auto &[name, ok] : names) EXPECT_EQ(ext_CheckFileName(name), ok) << name;
-
     // Every branch refuses a result that would not fit 256 bytes, and writes nothing.
     ASSERT_EQ(ext_SetAlternativeArea(1, "/opt/morvek"), 1);
     const std::pair<const char *, const char *> limits[] = {  // a prefix, what it gives
@@ -131,8 +114,10 @@ TEST(Tokens, RefusedWhereTheyWouldNotFit) {
     for (const auto &[prefix, head] : limits)
         for (std::size_t length : {255u, 256u, 1000u}) {
             const std::string filler(length - std::strlen(head), 'x');
-            EXPECT_EQ(resolve(prefix + filler), length < 256 ? head + filler : kRefused)
-                << prefix << " " << length;
+            char out[HV_EXT_PATH_MAX] = "untouched";
+            const char *result = ext_GetActualFName((prefix + filler).c_str(), out);
+            EXPECT_EQ(result, length < 256 ? out : nullptr) << prefix << " " << length;
+            EXPECT_EQ(out, length < 256 ? head + filler : "untouched") << prefix << " " << length;
         }
     EXPECT_EQ(ext_GetActualFName(nullptr, nullptr), nullptr);
     char buf[HV_EXT_PATH_MAX] = "^/etc/x";  // resolved in place
@@ -142,5 +127,84 @@ TEST(Tokens, RefusedWhereTheyWouldNotFit) {
     EXPECT_STREQ(ext_FullFName("~/c"), "/srv/mail/c");
     EXPECT_STREQ(shared, "/opt/morvek/a") << "ext_FullFName has a buffer of its own";
 }
+
+char g_path[HV_EXT_PATH_MAX];
+int g_fd = -1;
+
+bool path_is(const char *want) { return std::strcmp(g_path, want) == 0; }
+
+// The sendmail path as the system has it; a failed existence test may pick either.
+bool sendmail_is(const Outcome &o) {
+    const char *lib = "/usr/lib/sendmail/x", *slib = "/usr/slib/sendmail/x";
+    if (o.failed("sxl_stat")) return path_is(lib) || path_is(slib);
+    const bool only_lib =
+        access("/usr/slib/sendmail", F_OK) != 0 && access("/usr/lib/sendmail", F_OK) == 0;
+    return path_is(only_lib ? lib : slib);
+}
+
+const hv::test::Case kCases[] = {
+    {.label = "HomePath",
+     .run = [] { return long{ext_GetHomePath(g_path)}; },
+     .check = [](long r, const Outcome &) { return r == 1 && path_is("/srv/mail"); }},
+    {.label = "UapPath",
+     .setup = [] { hv::test::write_file("/opt/morvek/bin/Uredirect", "/data/uap\n"); },
+     .run = [] { return long{ext_GetUAPPath(g_path)}; },
+     // Whatever the first call found is kept.
+     .check = [](long r, const Outcome &o) {
+         const std::string first = g_path;
+         const bool unread = o.failed("sxl_fopen") || o.failed("sxl_fgets");
+         return r == 1 && (first == "/data/uap" || (unread && first == "/usr/UAP")) &&
+                ext_GetUAPPath(g_path) == 1 && first == g_path;
+     }},
+    {.label = "AlternativeArea",
+     .run = [] { return long{ext_SetAlternativeArea(1, "/srv")}; },
+     .check = [](long r, const Outcome &o) {
+         const int now = ext_GetAlternativeArea(1, g_path);
+         return r == 1 ? now == 1 && path_is("/srv") : o.failed("sxl_stat") && r == 0 && now == 0;
+     }},
+    {.label = "SendmailToken",
+     .run = [] { return long{ext_GetActualFName("/usr/lib/sendmail/x", g_path) == g_path}; },
+     .check = [](long r, const Outcome &o) { return r == 1 && sendmail_is(o); }},
+    {.label = "CdToHome",
+     .run = [] { return long{ext_CdToHome()}; },
+     .check = [](long r, const Outcome &) {
+         return r == 1 && getcwd(g_path, sizeof g_path) != nullptr && path_is("/srv/mail");
+     }},
+    {.label = "ShortName",
+     .run = [] { return long{ext_GetShortFName("/srv/mail/x", g_path)}; },
+     .check = [](long r, const Outcome &) { return r == 1 && path_is("~/x"); }},
+    {.label = "Dexists",
+     .run = [] { return long{ext_dexists("/srv/mail")}; },
+     .check = [](long r, const Outcome &o) { return r == (o.failed() ? 0 : 1); }},
+    {.label = "Fexists",
+     .run = [] { return long{ext_fexists("/srv/mail/sys")}; },
+     .check = [](long r, const Outcome &o) { return r == (o.failed() ? 0 : 1); }},
+    {.label = "LastModTime",
+     .run = [] { return long(ext_LastModTimeOfFile("~/sys")); },
+     .check = [](long r, const Outcome &o) {
+         struct stat st;
+         return stat("/srv/mail/sys", &st) == 0 &&
+                r == (o.failed("sxl_stat") ? 0 : long(st.st_mtime));
+     }},
+    {.label = "Fstype",
+     .setup = [] { g_fd = open("/srv/mail", O_RDONLY); },
+     .run = [] { return long{ext_fstype(g_fd)}; },
+     .check = [](long r, const Outcome &o) {
+         return r == (o.failed("sxl_fstype") ? -1 : TMPFS_MAGIC);
+     }},
+    // A count of 0 is not kept: the next call reads the file again.
+    {.label = "StartCount",
+     .setup = [] {
+         hv::test::write_file("/srv/mail/sys/sysdata", std::string(43, '\0').insert(40, "\7"));
+     },
+     .run = [] { return long{ext_GetSystemStartCount()}; },
+     .check = [](long r, const Outcome &o) {
+         const bool unread =
+             o.failed("sxl_open") || o.failed("sxl_lseek") || o.failed("sxl_read");
+         return (r == 7 || (unread && r == 0)) && ext_GetSystemStartCount() == 7;
+     }},
+};
+
+HV_FAULT_SWEEP(kCases);
 
 }  // namespace

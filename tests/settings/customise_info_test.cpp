@@ -1,18 +1,22 @@
-// The customise info store: how its pool grows, that the file is read once per load,
-// and the NUL bytes that the settings fuzz target never probes past.
+// The customise info store: how its pool grows and that the file is read once per load;
+// then every failure of its platform calls (support/sweep.h), with what each leaves.
 
 #include <gtest/gtest.h>
 
+#include <cstring>
 #include <string>
 #include <tuple>
 
 #include "harness.h"
 #include "hv_ext.h"
 #include "seam.h"
+#include "sweep.h"
 
 namespace {
 
 using hv::test::calls;
+using hv::test::Outcome;
+using namespace std::string_literals;
 
 // The pool grows by 128 bytes, or by a string's length and 2 for one of 127 or more,
 // whenever used + length + 1 would reach its capacity.
@@ -36,13 +40,41 @@ TEST(Store, LoadsAllocateByTheGrowthRules) {
     EXPECT_EQ(calls("sxl_fopen"), 4);
 }
 
-// A NUL ends what one read brought: the rest of that line is no setting.
-TEST(Store, ANulEndsItsLine) {
-    hv::test::write_file("/srv/mail/sys/general.cfg", std::string("N=1\0M=2\n\0O=3\n", 13));
-    char *value = nullptr;
-    EXPECT_EQ(ext_GetCustomiseInfo("M", &value), 0);
-    EXPECT_EQ(ext_GetCustomiseInfo("O", &value), 0);
-    EXPECT_EQ(ext_GetCustomiseInfo("N", &value), 1);
+// Five short entries grow the table once (its first realloc); the long value grows the
+// pool (its second allocation was the malloc that made it, its first realloc the growth).
+// A NUL ends what one read brought: neither M nor O is a setting.
+void settings() {
+    hv::test::write_file("/srv/mail/sys/general.cfg",
+                         "A=1\0M=2\n\0O=3\nB=2\nC=3\nD=4\nE=5\nL="s + std::string(200, 'l') + "\n");
 }
+
+// 1 when A reads "1" and nothing past a NUL was taken, 0 when A is not found.
+long lookup() {
+    char *value = nullptr;
+    if (ext_GetCustomiseInfo("A", &value) == 0) return 0;
+    const bool past_nul = ext_GetCustomiseInfo("M", &value) || ext_GetCustomiseInfo("O", &value);
+    return !past_nul && std::strcmp(value, "1") == 0 ? 1 : 2;
+}
+
+// A failed table leaves the store unloaded: the next lookup reads the file again.
+// A failed pool, or a file that did not open or gave no line, is kept until freed.
+bool left_as_documented(long r, const Outcome &o) {
+    const bool retried = o.failed("sxl_malloc", 1) || o.failed("sxl_realloc", 1);
+    const bool for_good = !retried && (o.failed("sxl_malloc", 2) || o.failed("sxl_realloc", 2) ||
+                                       o.failed("sxl_fopen") || o.failed("sxl_fgets", 1));
+    if (r != (retried || for_good ? 0 : 1) || lookup() != (for_good ? 0 : 1)) return false;
+    ext_FreeInfo();
+    return lookup() == 1;
+}
+
+const hv::test::Case kCases[] = {
+    {.label = "FirstLookup", .setup = settings, .run = lookup, .check = left_as_documented},
+    {.label = "FreeInfo",
+     .setup = [] { settings(), lookup(); },
+     .run = [] { return ext_FreeInfo(), 0L; },
+     .check = [](long, const Outcome &) { return lookup() == 1; }},
+};
+
+HV_FAULT_SWEEP(kCases);
 
 }  // namespace

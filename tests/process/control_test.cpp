@@ -1,5 +1,5 @@
-// Every routine of the family that calls the platform layer, under every failure
-// of each of its calls (tests/support/sweep.h), starting from a fresh process.
+// Process control: signals without restart, wait limits and the process title, then
+// every routine of the family that calls the platform under every failure (support/sweep.h).
 
 #include <fcntl.h>
 #include <gtest/gtest.h>
@@ -11,9 +11,13 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <chrono>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <string>
+#include <tuple>
+#include <vector>
 
 #include "harness.h"
 #include "hv_ext.h"
@@ -25,6 +29,73 @@ namespace {
 namespace fs = std::filesystem;
 using hv::test::Outcome;
 using namespace std::string_literals;
+
+volatile sig_atomic_t g_caught = 0;
+void count_signal(int) { g_caught = g_caught + 1; }
+
+// Without restart a blocked call fails with EINTR; the handler stays after it has run.
+TEST(SignalAndWait, InterruptsAndKeepsToTheLimit) {
+    int sockets[2];
+    ASSERT_EQ(socketpair(AF_UNIX, SOCK_STREAM, 0, sockets), 0);
+    EXPECT_EQ(ext_signal(SIGALRM, count_signal), SIG_DFL);
+    alarm(1);
+    char byte;
+    EXPECT_EQ(read(sockets[0], &byte, 1), -1);
+    EXPECT_EQ(errno, EINTR);
+    EXPECT_EQ(g_caught, 1);
+    EXPECT_EQ(ext_signal(SIGALRM, SIG_IGN), count_signal);
+    EXPECT_EQ(ext_signal(SIGKILL, count_signal), SIG_ERR);
+    // Each gives the result, then the three flags: read, write, exception.
+    auto wait_on = [](int fd, std::vector<int> flags, unsigned int usec) {
+        const auto start = std::chrono::steady_clock::now();
+        const int result = ext_WaitOnFd(fd, &flags[0], &flags[1], &flags[2], usec);
+        const auto waited = std::chrono::steady_clock::now() - start;
+        EXPECT_TRUE(result != 0 || waited >= std::chrono::microseconds(usec)) << "returned early";
+        flags.insert(flags.begin(), result);
+        return flags;
+    };
+    EXPECT_EQ(wait_on(sockets[0], {1, 0, 1}, 1500000), std::vector<int>({0, 0, 0, 0}));
+    EXPECT_EQ(wait_on(sockets[0], {1, 0, 0}, 0), std::vector<int>({0, 0, 0, 0}));  // polls
+    // Descriptors that do not fit the sets are refused before any wait.
+    EXPECT_EQ(wait_on(-1, {1, 1, 1}, 100000), std::vector<int>({-1, 1, 1, 1}));
+    EXPECT_EQ(wait_on(1024, {1, 1, 1}, 100000), std::vector<int>({-1, 1, 1, 1}));
+}
+
+// The strings with their terminators, laid out as the kernel does; how many are arguments;
+// argc (99: a null argument ends the vector first); the room. One process per row.
+const std::tuple<std::string, size_t, int, unsigned> kTitles[] = {
+    {"abcd\0ef\0"s, 2, 2, 6}, {"abcd\0ef\0A=1\0BB=22\0"s, 2, 2, 14}, {"abcd\0ef\0A=1\0"s, 2, 99, 9},
+    {"abcd\0A=1\0BB=22\0"s, 1, 0, 8}, {"A=1\0"s, 0, 0, 0}};
+
+class TitleRoom : public testing::TestWithParam<int> {};
+
+TEST_P(TitleRoom, TitlesShorterThanTheRoomAreWritten) {
+    const auto &[text, args, argc, room] = kTitles[GetParam()];
+    std::vector<char> block(text.begin(), text.end());  // sized exactly, for ASan
+    std::vector<char *> argv, env;
+    for (char *p = block.data(); p < block.data() + block.size(); p += strlen(p) + 1)
+        (argv.size() < args ? argv : env).push_back(p);
+    const std::vector<std::string> variables(env.begin(), env.end());
+    argv.push_back(nullptr);
+    env.push_back(nullptr);
+    environ = env.data();
+    ext_setProcTitle("x");             // before preparation
+    ext_initSetProcTitle(2, nullptr);  // nowhere to write: not even a preparation
+    ext_initSetProcTitle(argc, argv.data());
+    ext_setProcTitle(nullptr);
+    ext_setProcTitle(std::string(room, 'T').c_str());
+    EXPECT_EQ(std::string(block.begin(), block.end()), text) << "nothing may be written yet";
+    if (room > 0) {
+        ext_setProcTitle(std::string(room - 1, 'T').c_str());
+        EXPECT_EQ(std::string(block.begin(), block.end()),
+                  std::string(room - 1, 'T') + '\0' + text.substr(room));
+    }
+    // The environment reads the same, whatever the title overwrote.
+    EXPECT_EQ(std::vector<std::string>(environ, environ + variables.size()), variables);
+    EXPECT_EQ(environ[variables.size()], nullptr);
+}
+
+INSTANTIATE_TEST_SUITE_P(Rows, TitleRoom, testing::Range(0, 5));
 
 constexpr char kLog[] = "/srv/mail/logs/daemon.stderr";
 const std::string kIn = "/dev/null 0 0\n", kOut = "/dev/null 1025 0\n";
@@ -86,18 +157,6 @@ bool detached(const Outcome &o, const std::string &standard) {
            (o.failed("sxl_setsid") || getsid(0) == getpid());
 }
 
-void socket_with_data() {
-    if (socketpair(AF_UNIX, SOCK_STREAM, 0, g_fds) != 0 || write(g_fds[1], "x", 1) != 1)
-        g_fds[0] = -1;
-}
-
-// Any flag that is not 0 is wanted, and each ready condition counts.
-long wait_on_socket() {
-    int readable = 7, writable = 1, exceptional = -1;
-    const int r = ext_WaitOnFd(g_fds[0], &readable, &writable, &exceptional, 0);
-    return r * 1000 + readable * 100 + writable * 10 + exceptional;
-}
-
 // Two children that have ended, and one that runs until the run's process ends.
 void two_ended_one_running() {
     int hold[2];
@@ -138,9 +197,16 @@ const hv::test::Case kCases[] = {
      .setup = [] { daemon_start(true, 2); },
      .run = detach_from_closed,
      .check = [](long, const Outcome &o) { return detached(o, "closed\nclosed\n" + kToLog); }},
+    // Any flag that is not 0 is wanted, and each ready condition counts.
     {.label = "WaitOnFd",
-     .setup = socket_with_data,
-     .run = wait_on_socket,
+     .setup = [] {
+         if (socketpair(AF_UNIX, SOCK_STREAM, 0, g_fds) == 0) send(g_fds[1], "x", 1, 0);
+     },
+     .run = [] {
+         int readable = 7, writable = 1, exceptional = -1;
+         const int r = ext_WaitOnFd(g_fds[0], &readable, &writable, &exceptional, 0);
+         return r * 1000L + readable * 100 + writable * 10 + exceptional;
+     },
      .check = [](long r, const Outcome &o) { return r == (o.failed() ? -1000 : 2110); }},
     // Installed for SIGCHLD, it must leave errno to the code it interrupted.
     {.label = "Reaper",
