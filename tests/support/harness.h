@@ -21,29 +21,20 @@ inline constexpr gid_t kMorvekGid = 4242;
 // or if this is not a namespace of sandbox_run's.
 void enter_sandbox();
 
-// True when the tests run as the real root: children can drop to other users.
-// False in a user namespace, where only our own id is mapped.
+// True when the tests run as the real root: children can drop to other users, and
+// /usr is a writable overlay. False in a user namespace, where only our own id is
+// mapped.
 bool real_root();
-// True when /usr is writable inside the sandbox (root mode).
-bool usr_writable();
 
-// Creates (or replaces) a file with this content, making missing parent
-// directories.
+// Creates (or replaces) a file with this content, making missing parent directories.
 void write_file(const char *path, std::string_view content);
 // Removes a file or an empty directory if it exists.
 void remove_path(const char *path);
 
 }  // namespace hv::test
 
-#define HV_REQUIRE_REAL_ROOT()                                                   \
-    do {                                                                         \
-        if (!::hv::test::real_root())                                            \
-            GTEST_SKIP() << "needs real root to act as another user; runs in a " \
-                            "user namespace";                                    \
-    } while (0)
-
-#define HV_REQUIRE_WRITABLE_USR()                                      \
-    do {                                                               \
-        if (!::hv::test::usr_writable())                               \
-            GTEST_SKIP() << "needs real root to lay files under /usr"; \
+// For tests that act as another user or lay files under /usr.
+#define HV_REQUIRE_REAL_ROOT()                                                                \
+    do {                                                                                      \
+        if (!::hv::test::real_root()) GTEST_SKIP() << "needs real root; in a user namespace"; \
     } while (0)

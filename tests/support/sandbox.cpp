@@ -171,6 +171,4 @@ void enter_sandbox() {
 
 bool real_root() { return g_real_root; }
 
-bool usr_writable() { return g_real_root; }
-
 }  // namespace hv::test
