@@ -28,6 +28,8 @@ constexpr long kMaxN = 200;
 constexpr int kCheckFailed = 86;
 constexpr int kRunSeconds = 30;
 constexpr std::size_t kStderrShown = 2000;
+constexpr int kNoHomeStatus = 98;
+constexpr char kNoHomeMessage[] = "[HV 28506] Which Morvek Server system?\n";
 
 std::string run_name(const Case &c, Nth mode, long n) {
     constexpr const char *kModes[] = {"once", "persistent", "short"};
@@ -37,14 +39,13 @@ std::string run_name(const Case &c, Nth mode, long n) {
 // Shared by every process of a run (a routine may fork) and the sweep itself.
 struct Report {
     std::atomic<bool> reached, transfer_failed;
-    std::atomic<bool> ended_after_ending_call;  // a process exit()ed once it had failed
+    std::atomic<bool> home_failed_at_exit;  // a process exit()ed with no home area
     std::atomic<int> completed;
     std::atomic<std::size_t> used;
     char text[16384];
 };
 
 constinit Report *g_report = nullptr;
-constinit const Case *g_case = nullptr;
 
 // What this process met of the fault.
 void note_fault() {
@@ -57,8 +58,7 @@ void note_fault() {
 // one it forked.
 void note_exit() {
     note_fault();
-    if (g_case->ending.call != nullptr && nth_failed(g_case->ending.call) != 0)
-        g_report->ended_after_ending_call = true;
+    if (nth_failed("dtk_getDatadir") != 0) g_report->home_failed_at_exit = true;
 }
 
 std::set<int> open_descriptors() {
@@ -75,7 +75,6 @@ std::set<int> open_descriptors() {
 [[noreturn]] void child(const Case &c, Nth mode, long n, int capture) {
     dup2(capture, STDERR_FILENO);
     close(capture);
-    g_case = &c;
     std::atexit(note_exit);
     if (c.setup) c.setup();
     const std::set<int> before = open_descriptors();
@@ -86,7 +85,7 @@ std::set<int> open_descriptors() {
     note_fault();
     std::string problems;
     for (int fd : open_descriptors())
-        if (before.count(fd) == 0 && !(c.returns_fd && fd == result))
+        if (before.count(fd) == 0)
             problems += " descriptor " + std::to_string(fd) + " left open;";
     // A short run that cut nothing short ran as the last run of another mode did.
     const bool plain = mode == Nth::kShort && !outcome.failed();
@@ -117,7 +116,7 @@ std::set<int> open_descriptors() {
 
 // Waits for the run's processes, the one started and those the routine forked:
 // each holds the write end of `alive` until it ends. What went wrong, or "".
-std::string await(const Case &c, pid_t pid, int alive, int capture) {
+std::string await(pid_t pid, int alive, int capture) {
     std::string trouble;
     pollfd end = {alive, POLLIN, 0};
     if (poll(&end, 1, kRunSeconds * 1000) != 1) {
@@ -130,9 +129,8 @@ std::string await(const Case &c, pid_t pid, int alive, int capture) {
     std::string err(kStderrShown, '\0');
     err.resize(std::max<ssize_t>(0, pread(capture, err.data(), err.size(), 0)));
     // A process the routine forked may be the one it ended, its caller exiting 0.
-    const bool ended = g_report->ended_after_ending_call &&
-                       (code == c.ending.status || code == 0) &&
-                       err.find(c.ending.message) != std::string::npos;
+    const bool ended = g_report->home_failed_at_exit && (code == kNoHomeStatus || code == 0) &&
+                       err.find(kNoHomeMessage) != std::string::npos;
     if (WIFSIGNALED(status)) trouble += " died of signal " + std::to_string(WTERMSIG(status)) + ";";
     if (code > 0 && code != kCheckFailed && !ended)
         trouble += " exited " + std::to_string(code) + ";";
@@ -153,7 +151,7 @@ void run(const Case &c, Nth mode, long n, int capture, std::string &failures) {
         child(c, mode, n, capture);
     }
     if (ready) close(alive[1]);
-    const std::string trouble = pid < 0 ? " cannot start;" : await(c, pid, alive[0], capture);
+    const std::string trouble = pid < 0 ? " cannot start;" : await(pid, alive[0], capture);
     if (ready) close(alive[0]);
     if (!trouble.empty())
         failures += run_name(c, mode, n) + ":" + trouble + "\n";

@@ -3,7 +3,9 @@
 // fills them) with the n-th platform call failing once, failing from then on, or
 // moving half its bytes, for n = 1, 2, ... until the routine makes no n-th call.
 // Every run must end with a result the routine documents for that failure, leave
-// no descriptor open that was not open before, and leak no heap.
+// no descriptor open that was not open before, and leak no heap. The one way a
+// routine may end the process instead: without a home area, with status 98 and
+// its message.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -26,16 +28,6 @@ struct Outcome {
     bool failed(const char *call, long ordinal = 0) const;
 };
 
-// How a routine may end the process, by contract, when a call fails.
-struct Ending {
-    const char *call;
-    int status;
-    const char *message;  // written to stderr first
-};
-// A process whose home area cannot be learned ends so.
-inline constexpr Ending kNoHomeArea = {"dtk_getDatadir", 98,
-                                       "[HV 28506] Which Morvek Server system?\n"};
-
 struct Case {
     const char *label;                 // the test's name too
     std::function<void()> setup = {};  // unfaulted, before the descriptor snapshot
@@ -43,8 +35,6 @@ struct Case {
     // Runs after the fault is disarmed, so it may call the library again to see
     // what state the run left behind.
     std::function<bool(long result, const Outcome &)> check;
-    Ending ending = kNoHomeArea;
-    bool returns_fd = false;  // the result is a descriptor left open
 };
 
 // Every failure of the case, one line each; empty when there is none.
