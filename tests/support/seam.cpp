@@ -30,7 +30,7 @@ enum class Fails {
     kCloses,    // -1, after closing for real
     kReleases,  // the error number, after unlocking for real: a lock left held
                 // would only deadlock the next caller, which no system does
-    kNever,     // the call has no failure value: cannot be scripted
+    kNever,     // hq_UsingValgrind has no failure value: it cannot be scripted
 };
 
 // One row per call: return type, name, parameters, arguments, failure value, the
@@ -62,18 +62,13 @@ enum class Fails {
     X(pid_t, sxl_waitpid, (pid_t p, int *s, int o), (p, s, o), kMinusOne, ECHILD, G)            \
     X(int, sxl_select, (int n, fd_set *r, fd_set *w, fd_set *e, struct timeval *t),             \
       (n, r, w, e, t), kMinusOne, EINTR, G)                                                     \
-    X(void, sxl_exit, (int s), (s), kNever, 0, S)                                               \
     X(int, sxl_atexit, (void (*f)(void)), (f), kMinusOne, ENOMEM, G)                            \
-    X(uid_t, sxl_getuid, (void), (), kNever, 0, G)                                              \
-    X(gid_t, sxl_getgid, (void), (), kNever, 0, G)                                              \
-    X(gid_t, sxl_getegid, (void), (), kNever, 0, G)                                             \
     X(int, sxl_setregid, (gid_t r, gid_t e), (r, e), kMinusOne, EPERM, G)                       \
     X(struct passwd *, sxl_getpwuid, (uid_t u), (u), kNull, EIO, G)                             \
     X(const char *, sxl_getpwdage, (const char *a), (a), kNull, ENOENT, G)                      \
     X(time_t, sxl_time, (time_t * t), (t), kMinusOne, EFAULT, S)                                \
     X(void *, sxl_malloc, (size_t n), (n), kNull, ENOMEM, G)                                    \
     X(void *, sxl_realloc, (void *p, size_t n), (p, n), kNull, ENOMEM, G)                       \
-    X(void, sxl_free, (void *p), (p), kNever, 0, G)                                             \
     X(int, sxl_pthread_once, (pthread_once_t * o, void (*f)(void)), (o, f), kErrno, EINVAL, G)  \
     X(int, sxl_pthread_mutexattr_init, (pthread_mutexattr_t * a), (a), kErrno, ENOMEM, G)       \
     X(int, sxl_pthread_mutexattr_destroy, (pthread_mutexattr_t * a), (a), kErrno, EINVAL, G)    \
@@ -197,18 +192,13 @@ template <typename R, typename Call>
 R pass(Id id, Call call) {
     Injected fault;
     if (!take_fault(id, &fault)) return call();
-    if constexpr (std::is_void_v<R>) {
-        return call();  // unreachable: such calls cannot be scripted
-    } else {
-        const Fails fails = rows[id].fails;
-        if (fails == Fails::kCloses || fails == Fails::kReleases) call();
-        errno = fault.err;
-        if constexpr (std::is_pointer_v<R>)
-            return nullptr;
-        else
-            return static_cast<R>(fails == Fails::kErrno || fails == Fails::kReleases ? fault.err
-                                                                                      : -1);
-    }
+    const Fails fails = rows[id].fails;
+    if (fails == Fails::kCloses || fails == Fails::kReleases) call();
+    errno = fault.err;
+    if constexpr (std::is_pointer_v<R>)
+        return nullptr;
+    else
+        return static_cast<R>(fails == Fails::kErrno || fails == Fails::kReleases ? fault.err : -1);
 }
 
 // sxl_read and sxl_write: a short one moves half the bytes for real.
@@ -241,12 +231,6 @@ extern "C" ssize_t sxl_read(int fd, void *buf, size_t count) {
 
 extern "C" ssize_t sxl_write(int fd, const void *buf, size_t count) {
     return transfer(id_sxl_write, fd, buf, count);
-}
-
-extern "C" void sxl_exit(int status) {
-    rows[id_sxl_exit].count.fetch_add(1, std::memory_order_relaxed);
-    real<decltype(&::sxl_exit)>(id_sxl_exit)(status);
-    abort();
 }
 
 extern "C" time_t sxl_time(time_t *t) {

@@ -1,6 +1,8 @@
-// The fault seam: the test support library defines every sxl_ call itself, and ELF
-// interposition makes libhv_ext call these definitions instead of the stand-in's.
-// Each forwards to the real call unless a test has scripted a fault for it.
+// The fault seam: the test support library defines every sibling call that can fail
+// (and hq_UsingValgrind), and ELF interposition makes libhv_ext call these definitions
+// instead of the stand-ins'. Each forwards to the real call unless a test has
+// scripted a fault for it. The calls that cannot fail (sxl_exit, sxl_getuid, sxl_free
+// ...) go straight to the stand-in.
 #pragma once
 
 #include <cstddef>
@@ -15,8 +17,7 @@ inline constexpr int kForever = -1;
 // the sxl_pthread_ calls). A failing sxl_close or sxl_fclose still closes for real,
 // as the system's own do, and a failing sxl_pthread_mutex_unlock still unlocks.
 // dtk_getDatadir and tayl_GetString can be scripted too (they return null). An
-// unknown name, or a call that has no failure value (sxl_exit, sxl_getuid,
-// sxl_getgid, sxl_getegid, sxl_free, hq_UsingValgrind), aborts.
+// unknown name, or hq_UsingValgrind, aborts.
 void script(const char *call, int err, int times = 1);
 // Removes every scripted fault (counters stay).
 void clear_faults();
