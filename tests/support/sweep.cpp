@@ -13,7 +13,6 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <ctime>
 #include <new>
 #include <set>
 #include <vector>
@@ -80,7 +79,7 @@ std::set<int> open_descriptors() {
     const std::set<int> before = open_descriptors();
     fail_nth(n, mode);
     const long result = c.run();
-    const Outcome outcome{mode, n, nth_hit()};
+    const Outcome outcome{mode, nth_hit()};
     disarm_nth();
     note_fault();
     std::string problems;

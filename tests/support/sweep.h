@@ -20,7 +20,6 @@ namespace hv::test {
 
 struct Outcome {
     Nth mode;
-    long n;
     NthHit fault;
     // Whether the fault failed (or cut short) some call; or a call of this name,
     // the first of them being its ordinal-th since arming when ordinal is not 0.
