@@ -53,8 +53,8 @@ void note_fault() {
         g_report->transfer_failed = true;
 }
 
-// The same as a process ends inside the routine: the one it was called in, or
-// one it forked.
+// Run at exit by any process of the run that ends inside the routine: the one it
+// was called in, or one it forked.
 void note_exit() {
     note_fault();
     if (nth_failed("dtk_getDatadir") != 0) g_report->home_failed_at_exit = true;
