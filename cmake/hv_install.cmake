@@ -5,8 +5,6 @@ include(CMakePackageConfigHelpers)
 
 option(HV_INSTALL_STANDINS
        "Install the stand-ins of the four sibling libraries (OFF where the real ones are)" ON)
-set(HV_HELPER_DIR /opt/morvek/bin CACHE PATH
-    "Where hvchown goes: the library runs it from the directory that ~/bin/ names")
 set(HV_HELPER_PRIVILEGE auto CACHE STRING
     "How hvchown gets its privilege when installed as root: auto (cap, else setuid), cap, setuid, none")
 set_property(CACHE HV_HELPER_PRIVILEGE PROPERTY STRINGS auto cap setuid none)

@@ -152,17 +152,25 @@ TEST(Ownership, ChangedWhereNeededElseByTheHelper) {
     }
 }
 
-// Everything a row aims at, root's unless said otherwise; the helper installed setuid root.
+// Everything a row aims at, root's unless said otherwise; the helper installed setuid root
+// and, as hvchown-cap, with CAP_CHOWN, both taking the home area from hvchown.home.
 constexpr char kScene[] =
-    "set -e; mkdir -p /srv/mail/d /srv/mailx /usr/UAP; cd /srv/mail; touch f ..f h1 mine morveks"
-    " /srv/mailx/f /opt/morvek/bin/x /usr/UAP/x; ln h1 h2; ln -s /srv/mail/f link_in;"
-    " ln -s /etc etc; mkfifo fifo; mknod null c 1 3; chown 4243:4243 mine; chown 4242:0 morveks;"
-    " install -o root -g root -m 4755 " HV_HVCHOWN " /opt/morvek/bin/hvchown";
+    "set -e; mkdir -p /srv/mail/d /srv/mailx /usr/UAP /srv/mail/o7 /srv/mail/w7 /srv/mail/s7;"
+    " cd /srv/mail; touch f ..f h1 mine morveks setid capped w6 acl /srv/mailx/f /tmp/stray"
+    " /opt/morvek/bin/x /usr/UAP/x; ln h1 h2; ln -s /srv/mail/f link_in; ln -s /etc etc;"
+    " mkfifo fifo; mknod null c 1 3; mkdir -m 700 hidden; touch hidden/mine;"
+    " chown 4243:4243 mine hidden/mine /tmp/stray; chown 4242:0 morveks setid capped;"
+    " chmod 4755 setid; setcap cap_net_raw+ep capped; chmod 666 w6; chmod 777 o7;"
+    " chmod 2777 s7; setfacl -m u:4243:rw acl; echo /srv/mail >/opt/morvek/bin/hvchown.home;"
+    " install -o root -g root -m 4755 " HV_HVCHOWN " /opt/morvek/bin/hvchown;"
+    " install -o root -g root -m 755 " HV_HVCHOWN " /opt/morvek/bin/hvchown-cap;"
+    " setcap cap_chown+ep /opt/morvek/bin/hvchown-cap";
 
-// Run as root, or as user 4243 through the setuid copy.
+// Run as root, or as user 4243 through the setuid copy, then through the capable one.
 const std::string kRun[] = {
     sizeof(void *) == 4 ? "qemu-i386 -L / " HV_HVCHOWN " " : HV_HVCHOWN " ",
-    "setpriv --reuid=4243 --regid=4243 --clear-groups /opt/morvek/bin/hvchown "};
+    "setpriv --reuid=4243 --regid=4243 --clear-groups /opt/morvek/bin/hvchown ",
+    "setpriv --reuid=4243 --regid=4243 --clear-groups /opt/morvek/bin/hvchown-cap "};
 
 struct Attack {
     const char *path;
@@ -172,9 +180,12 @@ struct Attack {
 };
 
 constexpr Attack kAttacks[] = {
-    // Another user gives away only what is his, or the account's already.
+    // Another user gives away only what is his, not even what the account owns; what he
+    // cannot reach he cannot name; his HV_DATADIR does not make an area.
     {"/srv/mail/f", 12, "4242 4242", true}, {"/srv/mail/mine", 0, "4242 4242", true},
-    {"/srv/mail/morveks", 0, "4242 4242", true},
+    {"/srv/mail/morveks", 12, "4242 4242", true}, {"/srv/mail/mine/.", 10, "4242 4242", true},
+    {"/srv/mail/hidden/mine", 10, "4242 4242", true},
+    {"/tmp/stray", 6, "4242 4242", true},
     // Each area, a directory, an area itself, a name that only starts with "..".
     {"/srv/mail/f", 0}, {"/opt/morvek/bin/x", 0}, {"/usr/UAP/x", 0}, {"/srv/mail/d", 0},
     {"/srv/mail", 0}, {"/srv/mail/..f", 0},
@@ -186,6 +197,9 @@ constexpr Attack kAttacks[] = {
     {"/srv/mail/../mail/f", 5}, {"/srv/mail/d/..", 5}, {"f", 5}, {"/etc/passwd", 6},
     {"/srv/mailx/f", 6}, {"/srv/mail/link_in", 7}, {"/srv/mail/etc/passwd", 7},
     {"/srv/mail/fifo", 8}, {"/srv/mail/null", 8}, {"/srv/mail/h1", 9}, {"/srv/mail/none", 10},
+    // What the change would strip, and what others could still write once given.
+    {"/srv/mail/setid", 13}, {"/srv/mail/capped", 13}, {"/srv/mail/w6", 14},
+    {"/srv/mail/o7", 14}, {"/srv/mail/s7", 14}, {"/srv/mail/acl", 14},
 };
 
 TEST(Hvchown, RefusesWhatIsNotTheSuitesToGive) {
@@ -193,15 +207,23 @@ TEST(Hvchown, RefusesWhatIsNotTheSuitesToGive) {
     ASSERT_EQ(std::system(kScene), 0);
     ASSERT_EQ(chdir("/srv/mail"), 0);
     for (const Attack &row : kAttacks) {
-        if (row.stranger && sizeof(void *) == 4) continue;  // qemu-i386 ignores setuid
-        const std::string args = std::string(row.path) + " " + row.ids;
-        FILE *out = popen((kRun[row.stranger] + args + " 2>&1 >/dev/null").c_str(), "r");
-        std::string err(512, '\0');
-        err.resize(std::fread(err.data(), 1, err.size(), out));
-        const bool one_line = err.rfind("hvchown: ", 0) == 0 && err.find('\n') == err.size() - 1;
-        const bool as_told = row.code ? one_line : err.empty() && account_owns(row.path);
-        EXPECT_EQ(std::make_pair(WEXITSTATUS(pclose(out)), as_told), std::make_pair(row.code, true))
-            << args << ": " << err;
+        // qemu-i386 ignores setuid and file capabilities.
+        if (row.stranger && sizeof(void *) == 4) continue;
+        for (int run = row.stranger; run <= 2 * row.stranger; ++run) {
+            const std::string args = std::string(row.path) + " " + row.ids;
+            // A privileged run ignores the caller's HV_DATADIR.
+            const char *datadir = row.stranger ? "HV_DATADIR=/tmp " : "";
+            FILE *out = popen((datadir + kRun[run] + args + " 2>&1 >/dev/null").c_str(), "r");
+            std::string err(512, '\0');
+            err.resize(std::fread(err.data(), 1, err.size(), out));
+            const bool one_line =
+                err.rfind("hvchown: ", 0) == 0 && err.find('\n') == err.size() - 1;
+            const bool as_told = row.code ? one_line : err.empty() && account_owns(row.path);
+            EXPECT_EQ(std::make_pair(WEXITSTATUS(pclose(out)), as_told),
+                      std::make_pair(row.code, true))
+                << run << ": " << args << ": " << err;
+            if (row.code == 0) ASSERT_EQ(chown(row.path, row.stranger ? 4243 : 0, 0), 0);
+        }
     }
 }
 

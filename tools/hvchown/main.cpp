@@ -19,13 +19,22 @@
 //   - no component below that area is a symbolic link;
 //   - the file is a directory, or a regular file with one link (a second name
 //     would hand over a file that lives elsewhere too);
-//   - the file belongs to the caller's real user or already to the system account,
-//     or the caller is root. The areas come from the installation as the library
-//     knows it, which a caller can influence (the stand-in data-directory library
-//     takes the home area from $HV_DATADIR); this test is the one that holds
-//     whatever the areas are: a caller gives away only what is already his.
-// The file is examined through one descriptor and changed through the same one,
-// so it cannot be swapped for another between the checks and the change.
+//   - the file belongs to the caller's real user, or the caller is root;
+//   - a regular file carries no set-id bit and no file capability: the change
+//     would strip them, and a program the suite runs would quietly change;
+//   - after the change no one but the account and root could write it: not
+//     others by its mode, not the caller through its group or an ACL entry, so
+//     that no one plants a file the suite trusts because it is its own.
+// A file that is the account's already is left as it is.
+//
+// Run with privilege (AT_SECURE), it takes nothing from its environment: the
+// environment is cleared and the home area is read from HV_HELPER_HOME_FILE, a
+// file beside the helper that root, and only root, can have written. Directories
+// are searched and files examined with the caller's own rights (the file-system
+// ids), so a setuid copy answers as one with CAP_CHOWN would; only the change
+// itself is made with the privilege. The file is examined through one descriptor
+// and changed through the same one, so it cannot be swapped for another between
+// the checks and the change.
 //
 // Exit codes; every refusal writes exactly one line on stderr:
 //    0  the file belongs to UID:GID (changed, or it already did)
@@ -40,18 +49,24 @@
 //   10  the file could not be opened or examined (missing, no permission ...)
 //   11  the change itself failed
 //   12  the file belongs to another user than the caller
+//   13  the file carries a set-id bit or a file capability
+//   14  others than the account and root could still write the file
 //   98  the installation has no home area (the library's own message)
 // Code 1 is never used: the library reports 1 when the helper could not be run.
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <cctype>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
-#include <fcntl.h>
 #include <limits>
-#include <unistd.h>
 
+#include "give_away.h"
 #include "hv_ext.h"
 #include "open_below.h"
+#include "privilege.h"
 
 namespace hvchown {
 namespace {
@@ -69,6 +84,9 @@ enum Exit : int {
     kCannotOpen = 10,
     kChangeFailed = 11,
     kNotYours = 12,
+    kSetId = 13,
+    kWritable = 14,
+    kNoHomeArea = 98,
 };
 
 constexpr const char *kHelp =
@@ -79,12 +97,15 @@ constexpr const char *kHelp =
     "<uid> and <gid> must be the system account's ids in decimal; <path> must be\n"
     "absolute, without \"..\", inside the home area, the installation root or the\n"
     "UAP area, with no symbolic link below the area; the file must be a directory\n"
-    "or a regular file with one link, and belong to the caller or the account.\n"
+    "or a regular file with one link, belong to the caller, carry no set-id bit\n"
+    "or file capability, and be writable by no one but the account and root\n"
+    "once given.\n"
     "\n"
     "Exit status: 0 done, 2 usage, 3 bad number, 4 wrong uid or gid,\n"
     "5 relative path or \"..\", 6 outside the areas, 7 symbolic link,\n"
     "8 neither file nor directory, 9 more than one hard link, 10 cannot open,\n"
-    "11 change failed, 12 another user's file, 98 no home area.\n";
+    "11 change failed, 12 another user's file, 13 set-id or capability,\n"
+    "14 writable by others, 98 no home area.\n";
 
 // One line on stderr: the path (control characters shown as '?', so that the
 // message stays one line), then the reason.
@@ -170,21 +191,32 @@ int give(const char *path, uid_t uid, gid_t gid) {
     if (!find_area(path, &area))
         return refuse(kOutside, path, "outside the installation's areas");
 
-    Target target = open_below(area.path, area.length, path);
-    if (target.how == Opened::kLink) return refuse(kLink, path, "symbolic link in the path");
-    if (target.how != Opened::kOk) return refuse(kCannotOpen, path, "cannot open", errno);
-    const struct stat &st = target.st;
+    const hv::PathFd fd = open_below(area.path, area.length, path);
+    if (!fd && errno == ELOOP) return refuse(kLink, path, "symbolic link in the path");
+    struct stat st;
+    if (!fd || ::fstat(fd.get(), &st) != 0)
+        return refuse(kCannotOpen, path, "cannot open", errno);
     if (!S_ISREG(st.st_mode) && !S_ISDIR(st.st_mode))
         return refuse(kNotFileOrDir, path, "neither a regular file nor a directory");
     if (S_ISREG(st.st_mode) && st.st_nlink > 1)
         return refuse(kHardLinks, path, "file has more than one link");
-    const uid_t caller = ::getuid();
-    if (caller != 0 && st.st_uid != caller && st.st_uid != uid)
-        return refuse(kNotYours, path, "belongs to another user");
     if (st.st_uid == uid && st.st_gid == gid) return kChanged;
+    if (::getuid() != 0 && st.st_uid != ::getuid())
+        return refuse(kNotYours, path, "belongs to another user");
+    switch (judge(fd.get(), st, uid, gid)) {
+        case Verdict::kGive:
+            break;
+        case Verdict::kSetId:
+            return refuse(kSetId, path, "carries a set-id bit or a file capability");
+        case Verdict::kWritable:
+            return refuse(kWritable, path, "others could still write it");
+        case Verdict::kUnknown:
+            return refuse(kCannotOpen, path, "cannot read its attributes", errno);
+    }
     // An O_PATH descriptor is changed with AT_EMPTY_PATH: the same file that was
     // examined, not whatever the name leads to now.
-    if (::fchownat(target.fd.get(), "", uid, gid, AT_EMPTY_PATH) != 0)
+    change_as_helper();
+    if (::fchownat(fd.get(), "", uid, gid, AT_EMPTY_PATH) != 0)
         return refuse(kChangeFailed, path, "cannot change the owner", errno);
     return kChanged;
 }
@@ -194,6 +226,11 @@ int give(const char *path, uid_t uid, gid_t gid) {
 
 int main(int argc, char **argv) {
     using namespace hvchown;
+    if (!take_nothing_from_caller()) {
+        ext_ReportWhichHvSystem();
+        return kNoHomeArea;
+    }
+    search_as_caller();
     if (argc == 2 && (std::strcmp(argv[1], "--help") == 0 || std::strcmp(argv[1], "-h") == 0)) {
         std::fputs(kHelp, stdout);
         return kChanged;

@@ -1,77 +1,49 @@
-// The walk below an area. O_PATH opens nothing for reading: a fifo cannot block
-// the walk, a device driver never sees an open, and search permission on the
-// directories is all the caller needs. O_NOFOLLOW on such a descriptor opens a
-// link itself instead of failing, so fstat names the link as one.
 #include "open_below.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
 
 #include <cerrno>
 #include <climits>
 #include <cstring>
-#include <fcntl.h>
-#include <utility>
 
 namespace hvchown {
 namespace {
 
-constexpr int kStep = O_PATH | O_NOFOLLOW | O_CLOEXEC;
-
-// Opens name (length characters, NUL added here) in dir and examines it.
-Target open_step(int dir, const char *name, std::size_t length) {
-    Target step;
-    char component[NAME_MAX + 1];
-    if (length > NAME_MAX) {
-        errno = ENAMETOOLONG;
-        return step;
+// Whether rest ("" or "/...") names anything but the directory it starts from.
+bool names_below(const char *rest) {
+    for (;;) {
+        rest += std::strspn(rest, "/");
+        const std::size_t length = std::strcspn(rest, "/");
+        if (length == 0) return false;
+        if (length != 1 || rest[0] != '.') return true;
+        rest += length;
     }
-    std::memcpy(component, name, length);
-    component[length] = '\0';
-    step.fd = Fd(::openat(dir, component, kStep));
-    if (!step.fd || ::fstat(step.fd.get(), &step.st) != 0) return step;
-    step.how = S_ISLNK(step.st.st_mode) ? Opened::kLink : Opened::kOk;
-    return step;
 }
 
 }  // namespace
 
-Target open_below(const char *area, unsigned long area_length, const char *path) {
+hv::PathFd open_below(const char *area, std::size_t area_length, const char *path) {
     char top[PATH_MAX];
     if (area_length >= sizeof top) {
         errno = ENAMETOOLONG;
-        return Target{};
+        return hv::PathFd{};
     }
     std::memcpy(top, area, area_length);
     top[area_length] = '\0';
-
-    Target at;
-    at.fd = Fd(::open(top, O_PATH | O_DIRECTORY | O_CLOEXEC));
-    if (!at.fd || ::fstat(at.fd.get(), &at.st) != 0) return Target{};
-    at.how = Opened::kOk;
-    bool below = false;
-    for (const char *rest = path + area_length; *rest != '\0';) {
-        while (*rest == '/') ++rest;
-        const std::size_t length = std::strcspn(rest, "/");
-        if (length == 0 || (length == 1 && rest[0] == '.')) {
-            rest += length;
-            continue;
-        }
-        if (!S_ISDIR(at.st.st_mode)) {
-            errno = ENOTDIR;
-            return Target{};
-        }
-        Target next = open_step(at.fd.get(), rest, length);
-        if (next.how != Opened::kOk) return next;
-        at = std::move(next);
-        below = true;
-        rest += length;
+    const char *rest = path + area_length;
+    if (names_below(rest)) {
+        const hv::PathFd at(::open(top, O_PATH | O_DIRECTORY | O_CLOEXEC));
+        if (!at) return hv::PathFd{};
+        return hv::walk(at.get(), rest + std::strspn(rest, "/"), hv::Links::kRefuse);
     }
-    if (below) return at;
-
-    // The path names the area itself: its last component is the target, and it
-    // must not be a link any more than a file below it may be.
-    Target self;
-    self.fd = Fd(::open(top, kStep));
-    if (!self.fd || ::fstat(self.fd.get(), &self.st) != 0) return Target{};
-    self.how = S_ISLNK(self.st.st_mode) ? Opened::kLink : Opened::kOk;
+    hv::PathFd self(::open(top, O_PATH | O_NOFOLLOW | O_CLOEXEC));
+    struct stat st;
+    if (!self || ::fstat(self.get(), &st) != 0) return hv::PathFd{};
+    if (S_ISLNK(st.st_mode)) {
+        errno = ELOOP;
+        return hv::PathFd{};
+    }
     return self;
 }
 
