@@ -116,9 +116,15 @@ TEST(Ownership, ChangedWhereNeededElseByTheHelper) {
         {nullptr, "d", 0, 1, ""},    {"~/f", "dv", 0, 0, ""},     {"~/f", "r", 3, 1, kGiven},
         {"~/f", "rd", 5, 1, kGiven}, {"~/f", "rv", 0, 1, ""},     {"~/f", "ri", 4, 1, kGiven},
         {"~/f", "re", 3, 1, kGiven}, {"~/f", "rc", 3, 1, kGiven}, {"~/f", "rm", 1, 1, ""},
-        {kLongest.c_str(), "", ENOENT, 1, ""}, {too_long.c_str(), "", ENAMETOOLONG, 0, ""},
+        {kLongest.c_str(), "", ENOENT, 0, ""}, {too_long.c_str(), "", ENAMETOOLONG, 0, ""},
         {"~nobody/f", "r", 0, 1, "~nobody/f 4242 4242"},  // unresolved: as given
+        // A privileged caller follows only root's links (lnk and dl are the account's).
+        {"~/lnk", "", ELOOP, 0, ""}, {"~/dl/out", "", ELOOP, 0, ""}, {"~/rl", "", 0, 1, ""},
     };
+    ASSERT_EQ(std::system("cd /tmp && mkdir '~nobody' && touch '~nobody/f' out && cd /srv/mail"
+                          " && ln -s /tmp/out lnk && ln -s /tmp dl && ln -s f rl"
+                          " && { chown -h 4242:4242 lnk dl 2>/dev/null || true; }"), 0);
+    ASSERT_EQ(chdir("/tmp"), 0);
     const int fd = open(kFile, O_RDWR | O_CREAT | O_CLOEXEC, 0644);
     set_account(nullptr);  // no account: nothing is changed
     EXPECT_TRUE(ext_ChownToOrdavin("~/f") != 0 && ext_FChownToOrdavin(fd, "~/f") != 0);
@@ -150,6 +156,29 @@ TEST(Ownership, ChangedWhereNeededElseByTheHelper) {
                   std::make_tuple(result, changes, std::string(given), true))
             << "row " << &row - rows;
     }
+    EXPECT_FALSE(account_owns("/tmp/out"));
+}
+
+// While a directory of the area and a link of the account's to one outside trade
+// places, a root caller gives files away through that directory: never outside.
+TEST(Ownership, ARootCallerIsNeverRedirectedByASwappedLink) {
+    HV_REQUIRE_REAL_ROOT();
+    set_account("4242:4242");
+    ASSERT_EQ(std::system("mkdir -p /srv/mail/d /tmp/o && touch /srv/mail/d/f /tmp/o/f"
+                          " && ln -s /tmp/o /srv/mail/l && chown -h 4242:4242 /srv/mail/l"), 0);
+    const int inside = open("/srv/mail/d/f", O_RDONLY | O_CLOEXEC);
+    const pid_t swapper = fork();
+    if (swapper == 0)
+        for (;;) renameat2(AT_FDCWD, "/srv/mail/d", AT_FDCWD, "/srv/mail/l", RENAME_EXCHANGE);
+    int given = 0;
+    for (int i = 0; i < 3000; ++i) {
+        ASSERT_EQ(fchown(inside, 0, 0), 0);
+        given += ext_ChownToOrdavin("~/d/f") == 0;
+    }
+    kill(swapper, SIGKILL);
+    waitpid(swapper, nullptr, 0);
+    EXPECT_FALSE(account_owns("/tmp/o/f"));
+    EXPECT_GT(given, 0);
 }
 
 // Everything a row aims at, root's unless said otherwise; the helper installed setuid root
