@@ -3,6 +3,8 @@
 
 #include <gtest/gtest.h>
 #include <fcntl.h>
+#include <linux/capability.h>
+#include <sys/syscall.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -103,6 +105,16 @@ void install_helper(int code) {
     chmod(kHelper, 0755);
 }
 
+// Takes CAP_CHOWN out of the effective set, or puts it back.
+void may_chown(bool on) {
+    __user_cap_header_struct header{_LINUX_CAPABILITY_VERSION_3, 0};
+    __user_cap_data_struct data[_LINUX_CAPABILITY_U32S_3] = {};
+    ASSERT_EQ(syscall(SYS_capget, &header, data), 0);
+    data[0].effective &= ~(1u << CAP_CHOWN);
+    data[0].effective |= on ? data[0].permitted & 1u << CAP_CHOWN : 0;
+    ASSERT_EQ(syscall(SYS_capset, &header, data), 0);
+}
+
 TEST(Ownership, ChangedWhereNeededElseByTheHelper) {
     const std::string too_long = kLongest + "n";
     // A row: the name, its scene, the result (also the helper's exit code), the sxl_chown or
@@ -110,7 +122,7 @@ TEST(Ownership, ChangedWhereNeededElseByTheHelper) {
     // each: d by descriptor, not by name; o the file is the account's already, u only its user
     // is; v under Valgrind; r the change is refused (EPERM), the helper decides (else it is made
     // for real, as root); i SIGCHLD ignored, not caught; c an unrelated child has ended, not
-    // reaped; e sxl_wait fails once with EINTR; m the helper is missing.
+    // reaped; e sxl_wait fails once with EINTR; m the helper is missing; p without CAP_CHOWN.
     const std::tuple<const char *, const char *, int, long, const char *> rows[] = {
         {"~/f", "o", 0, 0, ""},      {"~/f", "u", 0, 1, ""},      {"~/f", "v", 0, 1, ""},
         {nullptr, "d", 0, 1, ""},    {"~/f", "dv", 0, 0, ""},     {"~/f", "r", 3, 1, kGiven},
@@ -118,6 +130,7 @@ TEST(Ownership, ChangedWhereNeededElseByTheHelper) {
         {"~/f", "re", 3, 1, kGiven}, {"~/f", "rc", 3, 1, kGiven}, {"~/f", "rm", 1, 1, ""},
         {kLongest.c_str(), "", ENOENT, 0, ""}, {too_long.c_str(), "", ENAMETOOLONG, 0, ""},
         {"~nobody/f", "r", 0, 1, "~nobody/f 4242 4242"},  // unresolved: as given
+        {"~nobody/f", "p", 0, 1, "~nobody/f 4242 4242"}, {"~/f", "p", 3, 1, kGiven},
         // A privileged caller follows only root's links (lnk and dl are the account's).
         {"~/lnk", "", ELOOP, 0, ""}, {"~/dl/out", "", ELOOP, 0, ""}, {"~/rl", "", 0, 1, ""},
     };
@@ -148,7 +161,9 @@ TEST(Ownership, ChangedWhereNeededElseByTheHelper) {
         if (has('c') && fork() == 0) _exit(0);
         ASSERT_TRUE(!has('c') || waitid(P_ALL, 0, &ended, WEXITED | WNOWAIT) == 0);
         const long before = calls(change);
+        may_chown(!has('p'));
         const int got = has('d') ? ext_FChownToOrdavin(fd, name) : ext_ChownToOrdavin(name);
+        may_chown(true);
         std::string args;
         std::getline(std::ifstream("/tmp/args"), args);
         EXPECT_EQ(std::make_tuple(got, calls(change) - before, args,
