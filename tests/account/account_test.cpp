@@ -37,7 +37,7 @@ void set_account(const char *ids) {
 // The ids are looked up until found, then kept. The real group follows an effective group
 // that is the account's, even group 0 when there is no account: as root, each gives the
 // result, the real group afterwards and the sxl_setregid calls.
-TEST(AccountIds, NamesFixedIdsLookedUpUntilFoundThenKept) {
+TEST(InstalledAccountIds, NamesFixedIdsLookedUpUntilFoundThenKept) {
     const auto align = [](gid_t real, gid_t effective, const std::vector<long> &expected) {
         if (!hv::test::real_root()) return;
         ASSERT_EQ(setregid(real, effective), 0);
@@ -103,7 +103,7 @@ void install_helper(int code) {
     chmod(kHelper, 0755);
 }
 
-TEST(Ownership, ChangedWhereNeededElseByTheHelper) {
+TEST(InstalledOwnership, ChangedWhereNeededElseByTheHelper) {
     const std::string too_long = kLongest + "n";
     // A row: the name, its scene, the result (also the helper's exit code), the sxl_chown or
     // sxl_fchown calls, what the helper was given ("" when it did not run). The scene, a letter
@@ -188,7 +188,7 @@ constexpr Attack kAttacks[] = {
     {"/srv/mail/fifo", 8}, {"/srv/mail/null", 8}, {"/srv/mail/h1", 9}, {"/srv/mail/none", 10},
 };
 
-TEST(Hvchown, RefusesWhatIsNotTheSuitesToGive) {
+TEST(InstalledHvchown, RefusesWhatIsNotTheSuitesToGive) {
     HV_REQUIRE_REAL_ROOT();
     ASSERT_EQ(std::system(kScene), 0);
     ASSERT_EQ(chdir("/srv/mail"), 0);
@@ -226,16 +226,16 @@ bool given_away(long r, const Outcome &o, const char *change) {
 }
 
 const hv::test::Case kCases[] = {
-    {.label = "ChownToOrdavin",
+    {.label = "InstalledChownToOrdavin",
      .setup = file_and_helper,
      .run = [] { return long{ext_ChownToOrdavin("~/f")}; },
      .check = [](long r, const Outcome &o) { return given_away(r, o, "sxl_chown"); }},
-    {.label = "FChownToOrdavin",
+    {.label = "InstalledFChownToOrdavin",
      .setup = file_and_helper,
      .run = [] { return long{ext_FChownToOrdavin(g_fd, "~/f")}; },
      .check = [](long r, const Outcome &o) { return given_away(r, o, "sxl_fchown"); }},
     // As root, a real group other than the account's, which is effective.
-    {.label = "SetRGidToOrdavin",
+    {.label = "InstalledSetRGidToOrdavin",
      .setup = [] { setregid(0, hv::test::real_root() ? hv::test::kMorvekGid : gid_t(-1)); },
      .run = [] { return long{ext_SetRGidToOrdavin()}; },
      .check = [](long r, const Outcome &o) {
@@ -243,7 +243,7 @@ const hv::test::Case kCases[] = {
          return r == 0 && (getgid() == hv::test::kMorvekGid || !hv::test::real_root());
      }},
     // The answer is kept for good, whatever it was and whatever the list says later.
-    {.label = "PlayPenAllowed",
+    {.label = "InstalledPlayPenAllowed",
      .setup = [] { hv::test::write_file("/opt/morvek/bin/hvpp.allow", "# everyone\n*\n"); },
      .run = [] { return long{ext_PlayPenAllowed()}; },
      .check = [](long r, const Outcome &o) {
@@ -253,7 +253,7 @@ const hv::test::Case kCases[] = {
          return r == (unread ? 0 : 1) && ext_PlayPenAllowed() == r;
      }},
     // The sandbox's shadow has morvek's password changed on day 19000, in week 2714.
-    {.label = "IsPasswordAged",
+    {.label = "InstalledIsPasswordAged",
      .setup = [] { hv::test::set_time(2715 * hv::account::kSecondsPerWeek); },
      .run = [] { return long{ext_IsPasswordAged("morvek")}; },
      .check = [](long r, const Outcome &o) {
