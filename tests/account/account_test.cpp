@@ -39,7 +39,7 @@ void set_account(const char *ids) {
 // The ids are looked up until found, then kept. The real group follows an effective group
 // that is the account's, even group 0 when there is no account: as root, each gives the
 // result, the real group afterwards and the sxl_setregid calls.
-TEST(AccountIds, NamesFixedIdsLookedUpUntilFoundThenKept) {
+TEST(InstalledAccountIds, NamesFixedIdsLookedUpUntilFoundThenKept) {
     const auto align = [](gid_t real, gid_t effective, const std::vector<long> &expected) {
         if (!hv::test::real_root()) return;
         ASSERT_EQ(setregid(real, effective), 0);
@@ -115,7 +115,7 @@ void may_chown(bool on) {
     ASSERT_EQ(syscall(SYS_capset, &header, data), 0);
 }
 
-TEST(Ownership, ChangedWhereNeededElseByTheHelper) {
+TEST(InstalledOwnership, ChangedWhereNeededElseByTheHelper) {
     const std::string too_long = kLongest + "n";
     // A row: the name, its scene, the result (also the helper's exit code), the sxl_chown or
     // sxl_fchown calls, what the helper was given ("" when it did not run). The scene, a letter
@@ -176,7 +176,7 @@ TEST(Ownership, ChangedWhereNeededElseByTheHelper) {
 
 // While a directory of the area and a link of the account's to one outside trade
 // places, a root caller gives files away through that directory: never outside.
-TEST(Ownership, ARootCallerIsNeverRedirectedByASwappedLink) {
+TEST(InstalledOwnership, ARootCallerIsNeverRedirectedByASwappedLink) {
     HV_REQUIRE_REAL_ROOT();
     set_account("4242:4242");
     ASSERT_EQ(std::system("mkdir -p /srv/mail/d /tmp/o && touch /srv/mail/d/f /tmp/o/f"
@@ -246,7 +246,7 @@ constexpr Attack kAttacks[] = {
     {"/srv/mail/o7", 14}, {"/srv/mail/s7", 14}, {"/srv/mail/acl", 14},
 };
 
-TEST(Hvchown, RefusesWhatIsNotTheSuitesToGive) {
+TEST(InstalledHvchown, RefusesWhatIsNotTheSuitesToGive) {
     HV_REQUIRE_REAL_ROOT();
     ASSERT_EQ(std::system(kScene), 0);
     ASSERT_EQ(chdir("/srv/mail"), 0);
@@ -292,16 +292,16 @@ bool given_away(long r, const Outcome &o, const char *change) {
 }
 
 const hv::test::Case kCases[] = {
-    {.label = "ChownToOrdavin",
+    {.label = "InstalledChownToOrdavin",
      .setup = file_and_helper,
      .run = [] { return long{ext_ChownToOrdavin("~/f")}; },
      .check = [](long r, const Outcome &o) { return given_away(r, o, "sxl_chown"); }},
-    {.label = "FChownToOrdavin",
+    {.label = "InstalledFChownToOrdavin",
      .setup = file_and_helper,
      .run = [] { return long{ext_FChownToOrdavin(g_fd, "~/f")}; },
      .check = [](long r, const Outcome &o) { return given_away(r, o, "sxl_fchown"); }},
     // As root, a real group other than the account's, which is effective.
-    {.label = "SetRGidToOrdavin",
+    {.label = "InstalledSetRGidToOrdavin",
      .setup = [] { setregid(0, hv::test::real_root() ? hv::test::kMorvekGid : gid_t(-1)); },
      .run = [] { return long{ext_SetRGidToOrdavin()}; },
      .check = [](long r, const Outcome &o) {
@@ -309,7 +309,7 @@ const hv::test::Case kCases[] = {
          return r == 0 && (getgid() == hv::test::kMorvekGid || !hv::test::real_root());
      }},
     // The answer is kept for good, whatever it was and whatever the list says later.
-    {.label = "PlayPenAllowed",
+    {.label = "InstalledPlayPenAllowed",
      .setup = [] { hv::test::write_file("/opt/morvek/bin/hvpp.allow", "# everyone\n*\n"); },
      .run = [] { return long{ext_PlayPenAllowed()}; },
      .check = [](long r, const Outcome &o) {
@@ -319,7 +319,7 @@ const hv::test::Case kCases[] = {
          return r == (unread ? 0 : 1) && ext_PlayPenAllowed() == r;
      }},
     // The sandbox's shadow has morvek's password changed on day 19000, in week 2714.
-    {.label = "IsPasswordAged",
+    {.label = "InstalledIsPasswordAged",
      .setup = [] { hv::test::set_time(2715 * hv::account::kSecondsPerWeek); },
      .run = [] { return long{ext_IsPasswordAged("morvek")}; },
      .check = [](long r, const Outcome &o) {

@@ -35,7 +35,7 @@ std::string listing() {
 void run_lister() { EXPECT_EQ(std::system(kLister), 0); }
 
 // Each routine is caught inside the call that reads the file it opened.
-TEST(DescriptorHygiene, ProgramsStartWithTheStandardDescriptorsAlone) {
+TEST(InstalledDescriptorHygiene, ProgramsStartWithTheStandardDescriptorsAlone) {
     hv::test::write_file(kLister, "#!/bin/sh\nexec ls /proc/self/fd >" + std::string(kListing));
     ASSERT_EQ(chmod(kLister, 0755), 0);
     hv::test::write_file("/srv/mail/sys/general.cfg", "A=1\n");

@@ -33,8 +33,8 @@ namespace {
 using hv::test::calls;
 using hv::test::Outcome;
 
-constexpr char kSource[] = "/srv/mail/source";
-constexpr char kTarget[] = "/tmp/copy";
+constexpr char kSource[] = "source";  // in the home area, the working directory
+constexpr char kTarget[] = "copy";
 constexpr int kUntouched = -12345;
 int g_from = -1, g_to = -1, g_error = kUntouched;
 

@@ -23,23 +23,25 @@ using hv::test::Outcome;
 
 // A slot takes only a path that exists; a refusal says why and leaves the slot as it was.
 TEST(Areas, AlternativeAreaKeepsItsSlotOnRefusal) {
+    const std::string home = hv::test::home();
     const std::string too_long = "/" + std::string(HV_EXT_PATH_MAX - 1, 'a');
     const std::tuple<int, const char *, int, int> rows[] = {
-        {0, "/srv", 1, 0}, {2, "/tmp", 0, EINVAL}, {-1, "/tmp", 0, EINVAL}, {0, nullptr, 0, EINVAL},
-        {0, too_long.c_str(), 0, ENAMETOOLONG}, {0, "/missing", 0, ENOENT}};
+        {0, home.c_str(), 1, 0}, {2, "/tmp", 0, EINVAL}, {-1, "/tmp", 0, EINVAL},
+        {0, nullptr, 0, EINVAL}, {0, too_long.c_str(), 0, ENAMETOOLONG}, {0, "/missing", 0, ENOENT}};
     for (const auto &[slot, path, result, err] : rows) {
         errno = 0;
         EXPECT_EQ(ext_SetAlternativeArea(slot, path), result) << slot << " " << (path ? path : "");
         EXPECT_EQ(errno, err) << slot;
         char buf[HV_EXT_PATH_MAX] = "";
         EXPECT_EQ(ext_GetAlternativeArea(0, buf), 1);
-        EXPECT_STREQ(buf, "/srv");
+        EXPECT_EQ(buf, home);
     }
 }
 
 // A home area too long ends the process; an empty one is asked for again.
 TEST(Areas, HomeAreaIsAskedForUntilKnown) {
-    const std::string longest = "/srv/" + std::string(250, 'h');
+    const std::string home = hv::test::home();
+    const std::string longest = home + "/" + std::string(254 - home.size(), 'h');  // 255 bytes
     char buf[HV_EXT_PATH_MAX];
     setenv("HV_DATADIR", (longest + "h").c_str(), 1);
     EXPECT_EXIT(ext_GetActualFName("~/x", buf), testing::ExitedWithCode(98),
@@ -77,16 +79,16 @@ TEST_P(UapArea, FirstLineOfTheFirstRedirectThatGivesOne) {
     EXPECT_EQ(hv::test::calls("sxl_fopen"), opens);
 }
 
-INSTANTIATE_TEST_SUITE_P(Areas, UapArea, testing::Range(0, 3));
+INSTANTIATE_TEST_SUITE_P(Installed, UapArea, testing::Range(0, 3));
 
-// Paths are taken as given ("~" is a directory here); a socket has the directory bit.
+// Paths are taken as given ("~" is a directory in the home area, the working directory); a
+// socket has the directory bit.
 TEST(FileQueries, ExistenceAndTheStartCount) {
-    hv::test::write_file("/srv/file", "x");
-    ASSERT_EQ(mkdir("/srv/~", 0755), 0);
-    ASSERT_EQ(chdir("/srv"), 0);
-    ASSERT_EQ(mknod("/srv/sock", S_IFSOCK | 0600, 0), 0);
+    hv::test::write_file("file", "x");
+    ASSERT_EQ(mkdir("~", 0755), 0);
+    ASSERT_EQ(mknod("sock", S_IFSOCK | 0600, 0), 0);
     const std::tuple<const char *, int, int> rows[] = {
-        {"/srv/file", 0, 1}, {"/srv/sock", 1, 1}, {"~", 1, 1}, {"~/sys", 0, 0}, {nullptr, 0, 0}};
+        {"file", 0, 1}, {"sock", 1, 1}, {"~", 1, 1}, {"~/sys", 0, 0}, {nullptr, 0, 0}};
     for (const auto &[path, dexists, fexists] : rows) {
         EXPECT_EQ(ext_dexists(path), dexists) << path;
         EXPECT_EQ(ext_fexists(path), fexists) << path;
@@ -99,17 +101,18 @@ TEST(FileQueries, ExistenceAndTheStartCount) {
     const std::pair<std::string, int> counts[] = {
         {pad + "\0\0\0\0"s, 0}, {pad + "\x01\x02\0"s, 0x201}, {pad + "\x09\0\0\0"s, 0x201}};
     for (const auto &[sysdata, expected] : counts) {
-        hv::test::write_file("/srv/mail/sys/sysdata", sysdata);
+        hv::test::write_file("sys/sysdata", sysdata);
         EXPECT_EQ(ext_GetSystemStartCount(), expected) << sysdata.size();
     }
 }
 
 TEST(Tokens, RefusedWhereTheyWouldNotFit) {
     // Every branch refuses a result that would not fit 256 bytes, and writes nothing.
-    ASSERT_EQ(ext_SetAlternativeArea(1, "/opt/morvek"), 1);
+    ASSERT_EQ(ext_SetAlternativeArea(1, "/usr"), 1);
+    const std::string home = hv::test::home() + "/";
     const std::pair<const char *, const char *> limits[] = {  // a prefix, what it gives
-        {"~/", "/srv/mail/"}, {"~/bin/", "/opt/morvek/bin/"}, {"~UAP/", "/usr/UAP/"},
-        {"@/", "/opt/morvek/"}, {"^/", "/opt/morvek/"}, {"/plain/", "/plain/"},
+        {"~/", home.c_str()}, {"~/bin/", "/opt/morvek/bin/"}, {"~UAP/", "/usr/UAP/"},
+        {"@/", "/usr/"}, {"^/", "/opt/morvek/"}, {"/plain/", "/plain/"},
         {"/usr/lib/sendmail/", "/usr/slib/sendmail/"}};
     for (const auto &[prefix, head] : limits)
         for (std::size_t length : {255u, 256u, 1000u}) {
@@ -124,14 +127,14 @@ TEST(Tokens, RefusedWhereTheyWouldNotFit) {
     EXPECT_EQ(ext_GetActualFName(buf, buf), buf);
     EXPECT_STREQ(buf, "/opt/morvek/etc/x");
     const char *shared = ext_GetActualFName("^/a", nullptr);
-    EXPECT_STREQ(ext_FullFName("~/c"), "/srv/mail/c");
+    EXPECT_EQ(ext_FullFName("~/c"), home + "c");
     EXPECT_STREQ(shared, "/opt/morvek/a") << "ext_FullFName has a buffer of its own";
 }
 
 char g_path[HV_EXT_PATH_MAX];
 int g_fd = -1;
 
-bool path_is(const char *want) { return std::strcmp(g_path, want) == 0; }
+bool path_is(const std::string &want) { return g_path == want; }
 
 // The sendmail path as the system has it; a failed existence test may pick either.
 bool sendmail_is(const Outcome &o) {
@@ -145,8 +148,8 @@ bool sendmail_is(const Outcome &o) {
 const hv::test::Case kCases[] = {
     {.label = "HomePath",
      .run = [] { return long{ext_GetHomePath(g_path)}; },
-     .check = [](long r, const Outcome &) { return r == 1 && path_is("/srv/mail"); }},
-    {.label = "UapPath",
+     .check = [](long r, const Outcome &) { return r == 1 && path_is(hv::test::home()); }},
+    {.label = "InstalledUapPath",
      .setup = [] { hv::test::write_file("/opt/morvek/bin/Uredirect", "/data/uap\n"); },
      .run = [] { return long{ext_GetUAPPath(g_path)}; },
      // Whatever the first call found is kept.
@@ -157,10 +160,11 @@ const hv::test::Case kCases[] = {
                 ext_GetUAPPath(g_path) == 1 && first == g_path;
      }},
     {.label = "AlternativeArea",
-     .run = [] { return long{ext_SetAlternativeArea(1, "/srv")}; },
+     .run = [] { return long{ext_SetAlternativeArea(1, hv::test::home().c_str())}; },
      .check = [](long r, const Outcome &o) {
          const int now = ext_GetAlternativeArea(1, g_path);
-         return r == 1 ? now == 1 && path_is("/srv") : o.failed("sxl_stat") && r == 0 && now == 0;
+         if (r == 1) return now == 1 && path_is(hv::test::home());
+         return o.failed("sxl_stat") && r == 0 && now == 0;
      }},
     {.label = "SendmailToken",
      .run = [] { return long{ext_GetActualFName("/usr/lib/sendmail/x", g_path) == g_path}; },
@@ -168,34 +172,34 @@ const hv::test::Case kCases[] = {
     {.label = "CdToHome",
      .run = [] { return long{ext_CdToHome()}; },
      .check = [](long r, const Outcome &) {
-         return r == 1 && getcwd(g_path, sizeof g_path) != nullptr && path_is("/srv/mail");
+         return r == 1 && getcwd(g_path, sizeof g_path) != nullptr && path_is(hv::test::home());
      }},
     {.label = "ShortName",
-     .run = [] { return long{ext_GetShortFName("/srv/mail/x", g_path)}; },
+     .run = [] { return long{ext_GetShortFName(hv::test::home("x").c_str(), g_path)}; },
      .check = [](long r, const Outcome &) { return r == 1 && path_is("~/x"); }},
     {.label = "Dexists",
-     .run = [] { return long{ext_dexists("/srv/mail")}; },
+     .run = [] { return long{ext_dexists(hv::test::home().c_str())}; },
      .check = [](long r, const Outcome &o) { return r == (o.failed() ? 0 : 1); }},
     {.label = "Fexists",
-     .run = [] { return long{ext_fexists("/srv/mail/sys")}; },
+     .run = [] { return long{ext_fexists(hv::test::home("sys").c_str())}; },
      .check = [](long r, const Outcome &o) { return r == (o.failed() ? 0 : 1); }},
     {.label = "LastModTime",
      .run = [] { return long(ext_LastModTimeOfFile("~/sys")); },
      .check = [](long r, const Outcome &o) {
          struct stat st;
-         return stat("/srv/mail/sys", &st) == 0 &&
+         return stat(hv::test::home("sys").c_str(), &st) == 0 &&
                 r == (o.failed("sxl_stat") ? 0 : long(st.st_mtime));
      }},
     {.label = "Fstype",
-     .setup = [] { g_fd = open("/srv/mail", O_RDONLY); },
+     .setup = [] { g_fd = open("/proc", O_RDONLY); },
      .run = [] { return long{ext_fstype(g_fd)}; },
      .check = [](long r, const Outcome &o) {
-         return r == (o.failed("sxl_fstype") ? -1 : TMPFS_MAGIC);
+         return r == (o.failed("sxl_fstype") ? -1 : PROC_SUPER_MAGIC);
      }},
     // A count of 0 is not kept: the next call reads the file again.
     {.label = "StartCount",
      .setup = [] {
-         hv::test::write_file("/srv/mail/sys/sysdata", std::string(43, '\0').insert(40, "\7"));
+         hv::test::write_file("sys/sysdata", std::string(43, '\0').insert(40, "\7"));
      },
      .run = [] { return long{ext_GetSystemStartCount()}; },
      .check = [](long r, const Outcome &o) {

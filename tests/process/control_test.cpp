@@ -97,9 +97,8 @@ TEST_P(TitleRoom, TitlesShorterThanTheRoomAreWritten) {
 
 INSTANTIATE_TEST_SUITE_P(Rows, TitleRoom, testing::Range(0, 5));
 
-constexpr char kLog[] = "/srv/mail/logs/daemon.stderr";
+constexpr char kLog[] = "logs/daemon.stderr";  // in the home area
 const std::string kIn = "/dev/null 0 0\n", kOut = "/dev/null 1025 0\n";
-const std::string kToLog = kLog + " 1025 0\n"s;
 int g_fds[2] = {-1, -1};
 pid_t g_caller = 0;
 unsigned g_slept = 0;
@@ -172,7 +171,7 @@ void two_ended_one_running() {
 
 // The switch is on even without a value; the directories are open to all.
 void profiling_site(bool prepared) {
-    hv::test::write_file("/srv/mail/sys/general.cfg", "EXT_MULTI_PROFILING=\n");
+    hv::test::write_file("sys/general.cfg", "EXT_MULTI_PROFILING=\n");
     umask(0);
     if (prepared) ext_profprep("/opt/morvek/bin/prog", 0);
 }
@@ -196,7 +195,9 @@ const hv::test::Case kCases[] = {
     {.label = "BecomeDaemonWithoutDevNull",
      .setup = [] { daemon_start(true, 2); },
      .run = detach_from_closed,
-     .check = [](long, const Outcome &o) { return detached(o, "closed\nclosed\n" + kToLog); }},
+     .check = [](long, const Outcome &o) {
+         return detached(o, "closed\nclosed\n" + hv::test::home(kLog) + " 1025 0\n");
+     }},
     // Any flag that is not 0 is wanted, and each ready condition counts.
     {.label = "WaitOnFd",
      .setup = [] {
@@ -220,7 +221,7 @@ const hv::test::Case kCases[] = {
          return o.failed() ? r == -1 : r == 0 && waitpid(-1, nullptr, WNOHANG) == 0;
      }},
     // A second call changes nothing.
-    {.label = "Profprep",
+    {.label = "InstalledProfprep",
      .setup = [] { profiling_site(false); },
      .run = [] { return ext_profprep("/opt/morvek/bin/prog", 1), ext_profprep("/b/x", 1), 0L; },
      .check = [](long, const Outcome &o) {
@@ -229,13 +230,13 @@ const hv::test::Case kCases[] = {
          return hv::test::calls("sxl_atexit") == (unread ? 0 : 1);
      }},
     // Not asked to register. The first runs leave levels for later ones to reuse.
-    {.label = "Profexit",
+    {.label = "InstalledProfexit",
      .setup = [] { profiling_site(true); },
      .run = [] { return ext_profexit(), 0L; },
      .check = [](long, const Outcome &o) {
          return hv::test::calls("sxl_atexit") == 0 && entered("prog", o);
      }},
-    {.label = "ProfexitUnprepared",
+    {.label = "InstalledProfexitUnprepared",
      .setup = [] { profiling_site(false); },
      .run = [] { return ext_profexit(), 0L; },
      .check = [](long, const Outcome &o) { return entered("unknown", o); }},

@@ -28,7 +28,7 @@ TEST(Store, LoadsAllocateByTheGrowthRules) {
         {std::string(200, 'k') + "=\n" + v124, 2, 2},  // a first string of 200: 202 bytes
         {std::string(127, 'k') + "=\n" + v124, 2, 2}};  // 129 bytes, then 257
     for (const auto &[content, mallocs, reallocs] : rows) {
-        hv::test::write_file("/srv/mail/sys/general.cfg", content);
+        hv::test::write_file("sys/general.cfg", content);
         const long malloc_before = calls("sxl_malloc"), realloc_before = calls("sxl_realloc");
         char *value = nullptr;
         EXPECT_EQ(ext_GetCustomiseInfo("k", &value), 1);
@@ -44,7 +44,7 @@ TEST(Store, LoadsAllocateByTheGrowthRules) {
 // pool (its second allocation was the malloc that made it, its first realloc the growth).
 // A NUL ends what one read brought: neither M nor O is a setting.
 void settings() {
-    hv::test::write_file("/srv/mail/sys/general.cfg",
+    hv::test::write_file("sys/general.cfg",
                          "A=1\0M=2\n\0O=3\nB=2\nC=3\nD=4\nE=5\nL="s + std::string(200, 'l') + "\n");
 }
 

@@ -1,7 +1,11 @@
-// The test harness: every test program runs in a private mount namespace of its own
-// (tests/support/sandbox_run) with a fresh installation laid out by the shared main:
+// The test harness. A case runs on the machine as it is, as any user, its working
+// directory a private home area that HV_DATADIR names (a fresh directory under /tmp,
+// removed afterwards). Only a case whose full name contains "Installed" controls the
+// installation's fixed files or acts as other users: tests/support/sandbox_run gives
+// it a private mount namespace, or skips it (status 77) where none can be entered, and
+// the main lays out a fresh installation there (and runs no such case anywhere else):
 //   /opt            tmpfs, with /opt/morvek/bin
-//   /srv            tmpfs, with the home area kHome (HV_DATADIR points at it)
+//   /srv            tmpfs, with the home area /srv/mail
 //   /tmp            tmpfs
 //   /etc            writable overlay: /etc/passwd holds the morvek account
 //   /usr            writable overlay (root mode only): /usr/morvek/bin, /usr/lib/...
@@ -9,32 +13,37 @@
 
 #include <sys/types.h>
 
+#include <string>
 #include <string_view>
 
 namespace hv::test {
 
-inline constexpr const char *kHome = "/srv/mail";
 inline constexpr uid_t kMorvekUid = 4242;
 inline constexpr gid_t kMorvekGid = 4242;
 
-// Lays out the installation; ends the process with one line on stderr if it cannot,
-// or if this is not a namespace of sandbox_run's.
-void enter_sandbox();
+// Lays out the installation inside sandbox_run's namespace, else the private home area;
+// true in the namespace. Ends the process with one line on stderr if it cannot.
+bool set_up();
+// Removes the private home area, if there is one.
+void tear_down();
 
-// True when the tests run as the real root: children can drop to other users, and
-// /usr is a writable overlay. False in a user namespace, where only our own id is
-// mapped.
+// The home area, or a path below it.
+std::string home(std::string_view below = {});
+
+// True as the real root: children can drop to other users, and the installation's /usr
+// is a writable overlay. False as another user or in a user namespace.
 bool real_root();
 
 // Creates (or replaces) a file with this content, making missing parent directories.
-void write_file(const char *path, std::string_view content);
+void write_file(const std::string &path, std::string_view content);
 // Removes a file or an empty directory if it exists.
-void remove_path(const char *path);
+void remove_path(const std::string &path);
 
 }  // namespace hv::test
 
 // For tests that act as another user or lay files under /usr.
-#define HV_REQUIRE_REAL_ROOT()                                                                \
-    do {                                                                                      \
-        if (!::hv::test::real_root()) GTEST_SKIP() << "needs real root; in a user namespace"; \
+#define HV_REQUIRE_REAL_ROOT()                                                        \
+    do {                                                                              \
+        if (!::hv::test::real_root())                                                 \
+            GTEST_SKIP() << "needs the real root: acts as other users or writes /usr"; \
     } while (0)

@@ -1,5 +1,6 @@
-// Lays out the installation of harness.h inside the mount namespace that
-// sandbox_run made for this process. Every mount vanishes with the namespace.
+// Lays out what a test runs on (harness.h): a private home area, or inside the mount
+// namespace that sandbox_run made for this process the installation, whose mounts all
+// vanish with the namespace.
 #include <fcntl.h>
 #include <sys/mount.h>
 #include <sys/stat.h>
@@ -10,6 +11,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
 #include <fstream>
 #include <string>
 #include <vector>
@@ -21,7 +23,11 @@ extern char **environ;
 namespace hv::test {
 namespace {
 
+constexpr const char *kInstalledHome = "/srv/mail";
+
 constinit bool g_real_root = false;
+constinit char g_private_home[] = "/tmp/hv-test-XXXXXX";  // a template until made
+constinit const char *g_home = nullptr;
 
 // The directories that hide under a fresh tmpfs and that must stay reachable:
 // the build tree (a test may run a tool built there, and the sanitizers read
@@ -126,11 +132,11 @@ void overlay(const char *dir) {
 void private_etc() {
     const std::string upper = layer("/etc", "upper/");
     const std::string uid = std::to_string(kMorvekUid), gid = std::to_string(kMorvekGid);
-    write_file((upper + "passwd").c_str(), "root:x:0:0:root:/root:/bin/sh\nmorvek:x:" + uid + ":" +
-                                               gid + ":Morvek Server:" + kHome + ":/bin/sh\n");
-    write_file((upper + "group").c_str(), "root:x:0:\nmorvek:x:" + gid + ":\n");
-    write_file((upper + "shadow").c_str(), "morvek:!:19000:0:99999:7:::\n");
-    write_file((upper + "timezone").c_str(), "");
+    write_file(upper + "passwd", "root:x:0:0:root:/root:/bin/sh\nmorvek:x:" + uid + ":" + gid +
+                                     ":Morvek Server:" + kInstalledHome + ":/bin/sh\n");
+    write_file(upper + "group", "root:x:0:\nmorvek:x:" + gid + ":\n");
+    write_file(upper + "shadow", "morvek:!:19000:0:99999:7:::\n");
+    write_file(upper + "timezone", "");
     overlay("/etc");
 }
 
@@ -142,16 +148,7 @@ void drop_site_strings() {
     for (const std::string &name : names) unsetenv(name.c_str());
 }
 
-}  // namespace
-
-void enter_sandbox() {
-    if (!in_sandbox_namespace()) {
-        fprintf(stderr,
-                "hv-test: not in a namespace of tests/support/sandbox_run, which ctest "
-                "puts in front of every test program\n");
-        exit(1);
-    }
-    g_real_root = in_initial_user_namespace();
+void install() {
     std::vector<KeptDir> kept = hold_kept_dirs();
     mount_tmpfs("/opt", "mode=0700");
     private_etc();
@@ -162,11 +159,33 @@ void enter_sandbox() {
     mount_tmpfs("/opt", "mode=0755");
     make_dirs("/opt/morvek/bin");
     mount_tmpfs("/srv", "mode=0755");
-    make_dirs(std::string(kHome) + "/sys");
     mount_tmpfs("/tmp", "mode=1777");
     bind_back(kept);
-    if (setenv("HV_DATADIR", kHome, 1) != 0) fail("cannot set", "HV_DATADIR", errno);
+}
+
+}  // namespace
+
+bool set_up() {
+    g_real_root = geteuid() == 0 && in_initial_user_namespace();
+    const bool installed = in_sandbox_namespace();
+    if (installed) install();
+    g_home = installed ? kInstalledHome : mkdtemp(g_private_home);
+    if (g_home == nullptr) fail("cannot create", g_private_home, errno);
+    make_dirs(home("sys"));
+    if (chdir(g_home) != 0) fail("cannot enter", g_home, errno);
+    if (setenv("HV_DATADIR", g_home, 1) != 0) fail("cannot set", "HV_DATADIR", errno);
     drop_site_strings();
+    return installed;
+}
+
+void tear_down() {
+    std::error_code error;
+    if (g_home == g_private_home) std::filesystem::remove_all(g_home, error);
+    if (error) fprintf(stderr, "hv-test: cannot remove %s: %s\n", g_home, error.message().c_str());
+}
+
+std::string home(std::string_view below) {
+    return below.empty() ? std::string(g_home) : g_home + ("/" + std::string(below));
 }
 
 bool real_root() { return g_real_root; }

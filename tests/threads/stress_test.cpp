@@ -8,6 +8,7 @@
 
 #include <cstdint>
 #include <cstdlib>
+#include <cstring>
 #include <latch>
 #include <optional>
 #include <string>
@@ -41,30 +42,30 @@ std::string setting(const char *key) {
 }
 
 const Race kRaces[] = {
-    {"home_area", [] { return resolved("~/x"); }, "/srv/mail/x"},
-    {"uap_area", [] { return resolved("~UAP"); }, "/data/uap"},
-    {"settings", [] { return setting("Greeting") + "|" + setting("Absent"); },
+    {"HomeArea", [] { return std::to_string(resolved("~/x") == hv::test::home("x")); }, "1"},
+    {"InstalledUapArea", [] { return resolved("~UAP"); }, "/data/uap"},
+    {"Settings", [] { return setting("Greeting") + "|" + setting("Absent"); },
      "hello world|(missing)"},
     // Values may not be read across another thread's ext_FreeInfo: only the
     // answers are compared while stores are dropped and loaded again.
-    {"settings_freed", [] {
+    {"SettingsFreed", [] {
          char *value = nullptr;
          const int found = ext_GetCustomiseInfo("Greeting", &value);
          ext_FreeInfo();
          return std::to_string(found);
      }, "1"},
-    {"play_pen", [] { return std::to_string(ext_PlayPenAllowed()); }, "1"},
-    {"account_ids", [] {
+    {"InstalledPlayPen", [] { return std::to_string(ext_PlayPenAllowed()); }, "1"},
+    {"InstalledAccountIds", [] {
          return std::to_string(ext_GetOrdavinUid()) + ":" + std::to_string(ext_GetOrdavinGid()) +
                 ":" + std::to_string(ext_IsSuperUser(hv::test::kMorvekUid));
      }, "4242:4242:1"},
-    {"timezone_name", [] {
+    {"InstalledTimezoneName", [] {
          const char *name = ext_GetSystemTimezoneName();
          return std::string(name ? name : "(null)");
      }, "Europe/Paris"},
-    {"start_count", [] { return std::to_string(ext_GetSystemStartCount()); }, "1234"},
-    {"time_diff", [] { return std::to_string(ext_TimeDiff()); }, "18000"},
-    {"tokens_and_settings", [] {
+    {"StartCount", [] { return std::to_string(ext_GetSystemStartCount()); }, "1234"},
+    {"TimeDiff", [] { return std::to_string(ext_TimeDiff()); }, "18000"},
+    {"InstalledTokensAndSettings", [] {
          return resolved("~/sys/general.cfg") + "|" + resolved("~UAP/in") + "|" +
                 resolved("~/bin/hvchown") + "|" + resolved("^/x") + "|" + setting("Greeting");
      }, "/srv/mail/sys/general.cfg|/data/uap/in|/opt/morvek/bin/hvchown|/opt/morvek/x|hello world"},
@@ -74,14 +75,16 @@ class FirstCalls : public testing::TestWithParam<Race> {
 protected:
     void SetUp() override {
         using hv::test::write_file;
-        write_file("/opt/morvek/bin/Uredirect", "/data/uap\n");
-        write_file("/srv/mail/sys/general.cfg", "Greeting=hello_world\n");
-        write_file("/opt/morvek/bin/hvpp.allow", "*\n");
-        write_file("/etc/timezone", "\"Europe/Paris\"\n");
+        write_file("sys/general.cfg", "Greeting=hello_world\n");
+        if (std::strstr(GetParam().label, "Installed") != nullptr) {
+            write_file("/opt/morvek/bin/Uredirect", "/data/uap\n");
+            write_file("/opt/morvek/bin/hvpp.allow", "*\n");
+            write_file("/etc/timezone", "\"Europe/Paris\"\n");
+        }
         const std::int32_t count = 1234;
         std::string sysdata(40, '\0');
         sysdata.append(reinterpret_cast<const char *>(&count), sizeof count);
-        write_file("/srv/mail/sys/sysdata", sysdata);
+        write_file("sys/sysdata", sysdata);
         // Five hours west of UTC all year round.
         setenv("TZ", "EST5", 1);
     }
