@@ -6,7 +6,6 @@
 #include <signal.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
-#include <sys/syscall.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -101,7 +100,6 @@ constexpr char kLog[] = "logs/daemon.stderr";  // in the home area
 const std::string kIn = "/dev/null 0 0\n", kOut = "/dev/null 1025 0\n";
 int g_fds[2] = {-1, -1};
 pid_t g_caller = 0;
-unsigned g_slept = 0;
 std::string g_others;
 
 // In the caller: whether its only child, the daemon, leads a session of its own.
@@ -125,17 +123,24 @@ std::string describe(int from, int to) {
 }
 
 // The caller, as it leaves the daemon, must have waited for its session through
-// the pipe, or ten seconds when there was none.
+// the pipe, or ten seconds when there was none. The daemon starts its session
+// late, so that a caller that does not wait for it shows; the ten seconds move
+// the stopped clock, and end once they have served their purpose.
 void daemon_start(bool log, int failing_opens) {
     if (log) hv::test::write_file(kLog, "");
     hv::test::script("sxl_open", EMFILE, failing_opens);
+    hv::test::before_call("sxl_setsid", [] { usleep(100000); });
+    hv::test::before_call("sleep", [] {
+        for (int i = 0; i < 10000 && !daemon_has_session(); ++i) usleep(1000);
+    });
+    hv::test::set_time(0);
     g_others = describe(3, 64);
     g_caller = getpid();
     atexit([] {
         if (getpid() != g_caller || hv::test::nth_failed("sxl_fork") != 0) return;
         const unsigned wait = hv::test::nth_failed("sxl_pipe") != 0 ? 10 : 0;
         const bool unread = hv::test::nth_failed("sxl_read") != 0;
-        if (g_slept != wait || !(unread || daemon_has_session())) _exit(3);
+        if (hv::test::stopped_time() != wait || !(unread || daemon_has_session())) _exit(3);
     });
 }
 
@@ -245,16 +250,3 @@ const hv::test::Case kCases[] = {
 HV_FAULT_SWEEP(kCases);
 
 }  // namespace
-
-// The daemon starts its session late, so that a caller that does not wait for it shows.
-extern "C" pid_t setsid() noexcept {
-    usleep(100000);
-    return static_cast<pid_t>(syscall(SYS_setsid));
-}
-
-// The ten-second fallback wait, noted and cut short once it has served its purpose.
-extern "C" unsigned sleep(unsigned seconds) {
-    g_slept = seconds;
-    for (int i = 0; i < 10000 && !daemon_has_session(); ++i) usleep(1000);
-    return 0;
-}

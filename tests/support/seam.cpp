@@ -1,12 +1,15 @@
-// The fault seam. Test programs are linked with -rdynamic, so these definitions
-// are the ones the dynamic linker binds libhv_ext's calls to; each finds the
-// stand-in behind it with dlsym(RTLD_NEXT) on first use.
+// The fault seam. Test and fuzz programs are linked with -rdynamic, so these
+// definitions are the ones the dynamic linker binds libhv_ext's calls to; each
+// finds the call behind it (the stand-in's, or the C library's sleep) with
+// dlsym(RTLD_NEXT) on first use.
 #include "seam.h"
 
 #include <dlfcn.h>
+#include <sys/stat.h>
 
 #include <atomic>
 #include <cerrno>
+#include <climits>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -14,6 +17,8 @@
 
 // Whatever the target's visibility, these definitions must be seen to interpose.
 #pragma GCC visibility push(default)
+#include <unistd.h>
+
 #include "dtk.h"
 #include "hq.h"
 #include "sxl.h"
@@ -30,7 +35,7 @@ enum class Fails {
     kCloses,    // -1, after closing for real
     kReleases,  // the error number, after unlocking for real: a lock left held
                 // would only deadlock the next caller, which no system does
-    kNever,     // hq_UsingValgrind has no failure value: it cannot be scripted
+    kNever,     // hq_UsingValgrind and sleep have no failure value: they cannot be scripted
 };
 
 // One row per call: return type, name, parameters, arguments, failure value, the
@@ -44,10 +49,10 @@ enum class Fails {
     X(ssize_t, sxl_read, (int fd, void *b, size_t n), (fd, b, n), kMinusOne, EIO, S)            \
     X(ssize_t, sxl_write, (int fd, const void *b, size_t n), (fd, b, n), kMinusOne, ENOSPC, S)  \
     X(long long, sxl_lseek, (int fd, long long o, int w), (fd, o, w), kMinusOne, EINVAL, G)     \
-    X(FILE *, sxl_fopen, (const char *p, const char *m), (p, m), kNull, ENOENT, G)              \
+    X(FILE *, sxl_fopen, (const char *p, const char *m), (p, m), kNull, ENOENT, S)              \
     X(char *, sxl_fgets, (char *b, int n, FILE *s), (b, n, s), kNull, EIO, G)                   \
     X(int, sxl_fclose, (FILE * s), (s), kCloses, EIO, G)                                        \
-    X(int, sxl_stat, (const char *p, sxl_statbuf *st), (p, st), kMinusOne, ENOENT, G)           \
+    X(int, sxl_stat, (const char *p, sxl_statbuf *st), (p, st), kMinusOne, ENOENT, S)           \
     X(int, sxl_fstat, (int fd, sxl_statbuf *st), (fd, st), kMinusOne, EIO, G)                   \
     X(int, sxl_chown, (const char *p, uid_t u, gid_t g), (p, u, g), kMinusOne, EPERM, G)        \
     X(int, sxl_fchown, (int fd, uid_t u, gid_t g), (fd, u, g), kMinusOne, EPERM, G)             \
@@ -79,7 +84,8 @@ enum class Fails {
     X(const char *, dtk_getDatadir, (void), (), kNull, ENOENT, G)                               \
     X(const char *, tayl_GetString, (const char *k, int a, int b, int c), (k, a, b, c), kNull,  \
       ENOENT, G)                                                                                \
-    X(int, hq_UsingValgrind, (void), (), kNever, 0, S)
+    X(int, hq_UsingValgrind, (void), (), kNever, 0, S)                                          \
+    X(unsigned, sleep, (unsigned s), (s), kNever, 0, S)
 
 enum Id : int {
 #define HV_SEAM_ID(ret, name, params, args, fails, err, how) id_##name,
@@ -122,10 +128,25 @@ constinit std::atomic<bool> nth_reached{false};
 constinit std::atomic<int> nth_hit_id{-1};
 constinit std::atomic<long> nth_hit_ordinal{0};
 
-constinit std::atomic<bool> valgrind_pretended{false};
-constinit std::atomic<int> valgrind_answer{0};
-constinit std::atomic<bool> clock_stopped{false};
-constinit std::atomic<long long> clock_value{0};
+constexpr int kNotPretended = INT_MIN;
+constinit std::atomic<int> valgrind_answer{kNotPretended};
+constexpr long long kClockRuns = LLONG_MIN;
+constinit std::atomic<long long> stopped_clock{kClockRuns};
+
+// The files of serve_file; a null path is a free slot.
+struct Served {
+    const char *path;
+    const char *content;
+    std::size_t size;
+};
+constexpr int kServed = 8;
+constinit Served served[kServed] = {};
+
+Served *served_at(const char *path) {
+    for (Served &file : served)
+        if (path != nullptr && file.path != nullptr && strcmp(file.path, path) == 0) return &file;
+    return nullptr;
+}
 
 [[noreturn]] void die(const char *what, const char *name) {
     fprintf(stderr, "fault seam: %s: %s\n", what, name);
@@ -234,23 +255,55 @@ extern "C" ssize_t sxl_write(int fd, const void *buf, size_t count) {
 }
 
 extern "C" time_t sxl_time(time_t *t) {
-    Injected fault;
-    if (take_fault(id_sxl_time, &fault)) {
-        errno = fault.err;
-        return static_cast<time_t>(-1);
-    }
-    if (!clock_stopped.load(std::memory_order_acquire))
-        return real<decltype(&::sxl_time)>(id_sxl_time)(t);
-    auto now = static_cast<time_t>(clock_value.load(std::memory_order_relaxed));
-    if (t != nullptr) *t = now;
-    return now;
+    return pass<time_t>(id_sxl_time, [&] {
+        const long long stopped = stopped_clock.load(std::memory_order_acquire);
+        if (stopped == kClockRuns) return real<decltype(&::sxl_time)>(id_sxl_time)(t);
+        if (t != nullptr) *t = static_cast<time_t>(stopped);
+        return static_cast<time_t>(stopped);
+    });
+}
+
+extern "C" unsigned sleep(unsigned seconds) {
+    return pass<unsigned>(id_sleep, [&] {
+        if (stopped_clock.load(std::memory_order_acquire) == kClockRuns)
+            return real<decltype(&::sleep)>(id_sleep)(seconds);
+        stopped_clock.fetch_add(seconds, std::memory_order_relaxed);
+        return 0u;
+    });
+}
+
+// A served file: its content from memory, or ENOENT for one served as missing.
+extern "C" FILE *sxl_fopen(const char *path, const char *mode) {
+    return pass<FILE *>(id_sxl_fopen, [&]() -> FILE * {
+        const Served *file = served_at(path);
+        if (file == nullptr) return real<decltype(&::sxl_fopen)>(id_sxl_fopen)(path, mode);
+        errno = ENOENT;
+        return file->content != nullptr
+                   ? fmemopen(const_cast<char *>(file->content), file->size, "r")
+                   : nullptr;
+    });
+}
+
+extern "C" int sxl_stat(const char *path, sxl_statbuf *st) {
+    return pass<int>(id_sxl_stat, [&] {
+        const Served *file = served_at(path);
+        if (file == nullptr) return real<decltype(&::sxl_stat)>(id_sxl_stat)(path, st);
+        errno = ENOENT;
+        if (file->content == nullptr) return -1;
+        *st = {};
+        st->mode = S_IFREG | 0644;
+        st->size = static_cast<long long>(file->size);
+        return 0;
+    });
 }
 
 extern "C" int hq_UsingValgrind(void) {
-    rows[id_hq_UsingValgrind].count.fetch_add(1, std::memory_order_relaxed);
-    if (valgrind_pretended.load(std::memory_order_acquire))
-        return valgrind_answer.load(std::memory_order_relaxed);
-    return real<decltype(&::hq_UsingValgrind)>(id_hq_UsingValgrind)();
+    return pass<int>(id_hq_UsingValgrind, [] {
+        const int pretended = valgrind_answer.load(std::memory_order_acquire);
+        return pretended != kNotPretended
+                   ? pretended
+                   : real<decltype(&::hq_UsingValgrind)>(id_hq_UsingValgrind)();
+    });
 }
 
 namespace hv::test {
@@ -298,14 +351,22 @@ long nth_failed(const char *call) {
     return row_named(call).first_failed_by_nth.load(std::memory_order_relaxed);
 }
 
-void pretend_valgrind(int value) {
-    valgrind_answer.store(value, std::memory_order_relaxed);
-    valgrind_pretended.store(true, std::memory_order_release);
+void pretend_valgrind(int value) { valgrind_answer.store(value, std::memory_order_release); }
+
+void set_time(long long t) { stopped_clock.store(t, std::memory_order_release); }
+
+long long stopped_time() { return stopped_clock.load(std::memory_order_acquire); }
+
+void serve_file(const char *path, const char *content, std::size_t size) {
+    Served *slot = served_at(path);
+    for (Served &file : served)
+        if (slot == nullptr && file.path == nullptr) slot = &file;
+    if (slot == nullptr) die("more files served than slots for", path);
+    *slot = {path, content, size};
 }
 
-void set_time(long long t) {
-    clock_value.store(t, std::memory_order_relaxed);
-    clock_stopped.store(true, std::memory_order_release);
+void forget_files() {
+    for (Served &file : served) file = {};
 }
 
 }  // namespace hv::test

@@ -1,8 +1,10 @@
-// The fault seam: the test support library defines every sibling call that can fail
-// (and hq_UsingValgrind), and ELF interposition makes libhv_ext call these definitions
-// instead of the stand-ins'. Each forwards to the real call unless a test has
-// scripted a fault for it. The calls that cannot fail (sxl_exit, sxl_getuid, sxl_free
-// ...) go straight to the stand-in.
+// The fault seam, the one way tests and fuzz programs reach into the library's
+// calls: seam.cpp defines every sibling call that can fail (and hq_UsingValgrind,
+// and the C library's sleep), and ELF interposition makes libhv_ext call these
+// definitions instead of the stand-ins' (or libc's). Each forwards to the real call
+// unless a fault is scripted for it, or a file served from memory answers it. The
+// calls that cannot fail (sxl_exit, sxl_getuid, sxl_free ...) go straight to the
+// stand-in.
 #pragma once
 
 #include <cstddef>
@@ -25,7 +27,7 @@ void clear_faults();
 // passed on or failed: the moment the library is inside that call.
 void before_call(const char *call, void (*hook)());
 // How many times the named call (an sxl_ call, or dtk_getDatadir, tayl_GetString,
-// hq_UsingValgrind) has been made in this process.
+// hq_UsingValgrind, sleep) has been made in this process.
 long calls(const char *call);
 // Fails the n-th call (n >= 1) made through the seam from now on, whichever call
 // it is, in the way a failure of that call usually looks (ENOENT for sxl_open,
@@ -52,7 +54,15 @@ long nth_failed(const char *call);
 // Makes hq_UsingValgrind answer `value` from now on.
 void pretend_valgrind(int value);
 // Stops the clock of sxl_time at `t` seconds since the epoch. A scripted sxl_time
-// fault takes precedence.
+// fault takes precedence. While the clock is stopped, sleep returns at once and
+// moves it on by its seconds; stopped_time() reads it.
 void set_time(long long t);
+long long stopped_time();
+// sxl_fopen of `path` reads the `size` bytes of `content` (kept by the caller) from
+// memory, and sxl_stat finds a regular file of that size; with null content both
+// fail with ENOENT, as for a missing file. Scripted faults still come first. Up to
+// eight paths; forget_files() drops them all.
+void serve_file(const char *path, const char *content, std::size_t size);
+void forget_files();
 
 }  // namespace hv::test

@@ -1,0 +1,415 @@
+// The fuzz program: `hv_fuzz NAME ...` runs the entry point NAME (the table at the
+// end) under libFuzzer (make fuzz), or, in the test builds, once on each input
+// file named, every input in a fresh process, so that the caches the library
+// keeps for the life of a process are filled from that input alone.
+//
+// glob, crc16 and bit_maps hold the library against references far simpler than
+// its code (fuzz/reference/). The others check what holds whatever the input: no
+// crash, no sanitizer report, every result within its buffer, and the few rules
+// no input can bend. Files the library reads are served from memory by the fault
+// seam (tests/support/seam.h). An entry that finds a fault aborts.
+
+#include <pwd.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <climits>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <memory>
+#include <string>
+
+#include "hv_ext.h"
+#include "reference_bit_maps.h"
+#include "reference_text.h"
+#include "seam.h"
+
+namespace {
+
+constexpr std::size_t kPathMax = HV_EXT_PATH_MAX;
+constexpr char kHome[] = "/srv/mail";
+
+struct Bytes {
+    const std::uint8_t *data;
+    std::size_t size;
+};
+using Text = std::unique_ptr<char[]>;
+
+// The bytes of in before its first NUL; in moves past that NUL, or to its end.
+Bytes take_part(Bytes &in) {
+    const auto *nul = static_cast<const std::uint8_t *>(
+        in.size != 0 ? std::memchr(in.data, 0, in.size) : nullptr);
+    const Bytes part{in.data, nul != nullptr ? static_cast<std::size_t>(nul - in.data) : in.size};
+    const std::size_t used = std::min(part.size + 1, in.size);
+    in = {in.data + used, in.size - used};
+    return part;
+}
+
+unsigned take_byte(Bytes &in) {
+    if (in.size == 0) return 0;
+    in = {in.data + 1, in.size - 1};
+    return in.data[-1];
+}
+
+// A NUL-terminated copy in a heap block of its exact size, so that AddressSanitizer
+// sees a read one byte past its end.
+Text text(Bytes bytes) {
+    Text copy(new char[bytes.size + 1]);
+    std::memcpy(copy.get(), bytes.data, bytes.size);
+    copy[bytes.size] = '\0';
+    return copy;
+}
+
+bool begins(const char *text, const char *start) {
+    return std::strncmp(text, start, std::strlen(start)) == 0;
+}
+
+void check(bool holds, const char *what) {
+    if (holds) return;
+    std::fprintf(stderr, "hv_fuzz: %s\n", what);
+    std::abort();
+}
+
+void serve(const char *path, Bytes content) {
+    hv::test::serve_file(path, reinterpret_cast<const char *>(content.data), content.size);
+}
+
+// Input: the pattern, a NUL, the string. The reference costs about the string's
+// length to the power of the stars, so it is asked only where that stays small.
+void glob(Bytes in) {
+    const Text pattern = text(take_part(in)), string = text(in);
+    const int exact = ext_glob(string.get(), pattern.get());
+    const int folded = ext_globcase(string.get(), pattern.get());
+    double steps = 1;
+    for (const char *p = pattern.get(); *p != '\0'; ++p)
+        if (*p == '*' && (steps *= static_cast<double>(std::strlen(string.get()) + 1)) > 2e5)
+            return;
+    check(exact == hv::reference::glob(string.get(), pattern.get(), false), "ext_glob");
+    check(folded == hv::reference::glob(string.get(), pattern.get(), true), "ext_globcase");
+}
+
+// Over the input and its tails from every offset up to 8, so that the eight-byte
+// steps meet every alignment and every remainder.
+void crc16(Bytes in) {
+    const int length = static_cast<int>(std::min<std::size_t>(in.size, 1 << 20));
+    for (int offset = 0; offset <= 8 && offset <= length; ++offset)
+        check(ext_CRC16(in.data + offset, length - offset) ==
+                  hv::reference::crc16(in.data + offset, length - offset),
+              "ext_CRC16 and the bitwise CRC differ");
+    check(ext_CRC16(in.data, -length) == 0, "ext_CRC16 of a negative length");
+}
+
+// A bit-map number: one byte, 0-199 itself, 200-239 near the map's bit length,
+// 240-247 an edge of int, 248 and up the next four bytes.
+int take_number(Bytes &in, int size) {
+    const unsigned selector = take_byte(in);
+    const int bits = 8 * std::max(size, 0);
+    if (selector < 200) return static_cast<int>(selector);
+    if (selector < 240) return bits + static_cast<int>(selector) - 220;
+    const int edges[] = {INT_MAX, INT_MAX - 1, INT_MIN, -1, INT_MAX - bits, bits / 2, -2, 0};
+    if (selector < 248) return edges[selector - 240];
+    std::uint32_t raw = 0;
+    for (int i = 0; i < 4; ++i) raw = raw << 8 | take_byte(in);
+    return static_cast<int>(raw);
+}
+
+// Input: two bytes for the size (16-bit signed, modulo 2,200); one for the map's
+// offset from an 8-byte boundary (bits 0-2) and its filling (bits 3-4: zeros, ones,
+// a pattern of the next byte's count of bytes, stretches of both from a seed);
+// then calls: an opcode byte (0 FindBits, 1 SetBits, 2 CheckBits, 3 poke a byte;
+// the upper bits are the set flag) and two numbers. Each is checked against the
+// reference on a model copy of the map.
+void bit_maps(Bytes in) {
+    const unsigned low = take_byte(in);
+    const int size = static_cast<std::int16_t>(low | take_byte(in) << 8) % 2200;
+    const unsigned layout = take_byte(in);
+    const std::size_t bytes = static_cast<std::size_t>(std::max(size, 0));
+    // Nothing beyond the map is allocated: a read past its end is caught.
+    std::unique_ptr<unsigned char[]> storage(new unsigned char[bytes + (layout & 7)]);
+    unsigned char *map = bytes != 0 ? storage.get() + (layout & 7) : nullptr;
+    std::unique_ptr<unsigned char[]> model(new unsigned char[bytes + 1]);
+    const unsigned fill = layout >> 3 & 3;
+    const Bytes pattern{in.data, fill == 2 ? std::min<std::size_t>(take_byte(in), in.size) : 0};
+    std::uint32_t state = fill == 3 ? take_byte(in) * 2654435761u + 1 : 0;
+    in = {in.data + pattern.size, in.size - pattern.size};
+    for (std::size_t i = 0; i < bytes; ++i)
+        map[i] = fill < 2            ? (fill == 0 ? 0 : 0xFF)
+                 : pattern.size != 0 ? pattern.data[i % pattern.size]
+                                     : 0;
+    for (int bit = 0, used = 0; fill == 3 && bit < size * 8; used = !used) {
+        state = state * 1103515245u + 12345u;
+        for (int n = static_cast<int>(state >> 16) % 97 + 1; n > 0 && bit < size * 8; --n, ++bit)
+            map[bit >> 3] = static_cast<unsigned char>(used ? map[bit >> 3] | 1 << (bit & 7)
+                                                            : map[bit >> 3] & ~(1 << (bit & 7)));
+    }
+    if (bytes != 0) std::memcpy(model.get(), map, bytes);
+    while (in.size != 0) {
+        const unsigned op = take_byte(in);
+        const int a = take_number(in, size), b = take_number(in, size),
+                  set = static_cast<int>(op >> 2);
+        if ((op & 3) == 0)
+            check(
+                ext_FindBits(map, size, a, b) == hv::reference::find_bits(model.get(), size, a, b),
+                "ext_FindBits");
+        if ((op & 3) == 1) {
+            ext_SetBits(map, size, a, b, set);
+            hv::reference::set_bits(model.get(), size, a, b, set);
+        }
+        if ((op & 3) == 2)
+            check(ext_CheckBits(map, size, a, b, set) ==
+                      hv::reference::check_bits(model.get(), size, a, b, set),
+                  "ext_CheckBits");
+        if ((op & 3) == 3 && bytes != 0)
+            map[static_cast<unsigned>(a) % bytes] = model[static_cast<unsigned>(a) % bytes] =
+                static_cast<unsigned char>(b);
+        check(bytes == 0 || std::memcmp(map, model.get(), bytes) == 0,
+              "the map and its model differ");
+    }
+}
+
+// Input: maxargs as a signed byte, then the line. buf and argv have exactly the
+// room the contract asks for.
+void argv(Bytes in) {
+    const int maxargs = static_cast<signed char>(take_byte(in));
+    const Text line = text(in);
+    const std::size_t room = std::strlen(line.get()) + 1;
+    const Text buf(new char[room]);
+    const std::unique_ptr<char *[]> args(new char *[std::max(maxargs, 0) + 1]);
+    int argc = -1;
+    ext_ConvStr2ArgV(line.get(), maxargs, buf.get(), &argc, args.get());
+    check(argc >= 0 && argc <= std::max(maxargs, 0) && args[argc] == nullptr,
+          "ext_ConvStr2ArgV: argc");
+    for (int i = 0; i < argc; ++i)
+        check(args[i] >= buf.get() && args[i] < buf.get() + room && *args[i] != '\0',
+              "ext_ConvStr2ArgV: a word outside buf, or empty");
+}
+
+// Input: the string, a NUL, from, a NUL, to. The length stays, and a character
+// that is not in from is never replaced.
+void translate(Bytes in) {
+    const Bytes bytes = take_part(in);
+    const Text str = text(bytes), before = text(bytes), from = text(take_part(in)), to = text(in);
+    const std::size_t length = std::strlen(str.get());
+    check(ext_TranslateChars(str.get(), from.get(), to.get()) == static_cast<int>(length) &&
+              std::strlen(str.get()) == length,
+          "ext_TranslateChars: the length");
+    for (std::size_t i = 0; i < length; ++i)
+        check(str[i] == before[i] || std::strchr(from.get(), before[i]) != nullptr,
+              "ext_TranslateChars replaced a character not in from");
+}
+
+// Input: a language code, a NUL, dir1, a NUL, dir2. Each result fits its buffer,
+// and the in-place cuts leave a beginning of the code.
+void lang(Bytes in) {
+    const Bytes code = take_part(in);
+    const Text lang = text(code), jlang = text(code), landt = text(code);
+    const Text dir1 = text(take_part(in)), dir2 = text(in);
+    if (const char *dir = ext_langtodir(lang.get()))
+        check(std::strlen(dir) <= 40 && ext_langtodir(dir) == dir, "ext_langtodir");
+    check(ext_langtojlang(jlang.get()) == jlang.get() && begins(lang.get(), jlang.get()),
+          "ext_langtojlang: not a beginning of the code");
+    check(ext_langtolandt(landt.get()) == landt.get() && begins(lang.get(), landt.get()),
+          "ext_langtolandt: not a beginning of the code");
+    const char *path = ext_BuildCatDir(dir1.get(), dir2.get());
+    check(path == nullptr || std::strlen(path) < kPathMax, "ext_BuildCatDir: longer than a path");
+}
+
+bool token(const char *name) {
+    return (name[0] == '~' || name[0] == '@' || name[0] == '^') && name[1] == '/';
+}
+
+// A path that is no token and shortens to a "~/" or "@/" form resolves back to
+// itself, but for the installation's own folders, which "~/" names too.
+void round_trip(const char *path) {
+    const Text short_name(new char[kPathMax]), back(new char[kPathMax]);
+    if (token(path) || ext_GetShortFName(path, short_name.get()) != 1 || !token(short_name.get()))
+        return;
+    for (const char *own : {"~/bin", "~/diag", "~/newconfig"}) {
+        const std::size_t n = std::strlen(own);
+        if (begins(short_name.get(), own) && (short_name[n] == '\0' || short_name[n] == '/'))
+            return;
+    }
+    check(ext_GetActualFName(short_name.get(), back.get()) != nullptr &&
+              std::strcmp(back.get(), path) == 0,
+          "a short name does not resolve to its path");
+}
+
+// Input: flags (1: /usr/slib/sendmail exists, 2: /usr/lib/sendmail exists, 4:
+// slot 1 is set, 8: the UAP area comes from the second Uredirect file), the home
+// area, a NUL, slot 1's path, a NUL, the Uredirect file, a NUL, the name.
+void tokens(Bytes in) {
+    const unsigned flags = take_byte(in);
+    const Text home = text(take_part(in)), slot = text(take_part(in));
+    const Bytes redirect = take_part(in);
+    const Text name = text(in);
+    // A home area longer than a path ends the process, as documented.
+    home[std::min(std::strlen(home.get()), kPathMax - 1)] = '\0';
+    setenv("HV_DATADIR", home.get(), 1);
+    const char *redirects[] = {"/opt/morvek/bin/Uredirect", "/usr/morvek/bin/Uredirect"};
+    serve(redirects[flags >> 3 & 1], redirect);
+    serve(redirects[~flags >> 3 & 1], {nullptr, 0});
+    hv::test::serve_file("/usr/slib/sendmail", (flags & 1) != 0 ? "" : nullptr, 0);
+    hv::test::serve_file("/usr/lib/sendmail", (flags & 2) != 0 ? "" : nullptr, 0);
+    if ((flags & 4) != 0) {
+        hv::test::serve_file(slot.get(), "", 0);
+        ext_SetAlternativeArea(1, slot.get());
+    }
+    const Text out(new char[kPathMax]);
+    check(ext_GetUAPPath(out.get()) == 1 && std::strlen(out.get()) < kPathMax, "ext_GetUAPPath");
+    round_trip(name.get());
+    if (ext_GetActualFName(name.get(), out.get()) != nullptr) round_trip(out.get());
+    const char *slash = std::strrchr(name.get(), '/');
+    check(ext_BaseName(name.get()) == (slash != nullptr ? slash + 1 : name.get()), "ext_BaseName");
+    const char *alnum = "0123456789ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz";
+    check(ext_CheckFileName(name.get()) == (name[std::strspn(name.get(), alnum)] == '\0'),
+          "ext_CheckFileName");
+}
+
+// Input: the alias, a NUL, "/etc/timezone", a NUL, the map "~/sys/TimeZoneMap".
+void timezone(Bytes in) {
+    const Text alias = text(take_part(in));
+    serve("/etc/timezone", take_part(in));
+    serve("/srv/mail/sys/TimeZoneMap", in);
+    const char *zone = ext_GetSystemTimezoneName();
+    check(zone == nullptr || (std::strlen(zone) < 1023 && ext_GetSystemTimezoneName() == zone),
+          "ext_GetSystemTimezoneName");
+    const Text tzid(new char[80]);
+    check(ext_GetTZIDFromAlias(alias.get(), tzid.get()) == 1 ||
+              std::strcmp(tzid.get(), "Europe/London") == 0,
+          "ext_GetTZIDFromAlias: no default when not found");
+}
+
+// Input: the n-th call through the seam to fail during the first load (0: none),
+// then lines of "~/sys/general.cfg", which are given a key of their own before and
+// after: whatever they hold, a load finds the later value.
+void settings(Bytes in) {
+    const unsigned fail = take_byte(in);
+    const std::string file =
+        "HV_FUZZ=first\n" + std::string(in.data, in.data + in.size) + "\nHV_FUZZ=last\n";
+    hv::test::serve_file("/srv/mail/sys/general.cfg", file.data(), file.size());
+    char home[kPathMax];
+    ext_GetHomePath(home);  // found first: a process without one ends
+    if (fail != 0) hv::test::fail_nth(fail, hv::test::Nth::kOnce);
+    char *value = nullptr;
+    const int found = ext_GetCustomiseInfo("HV_FUZZ", &value);
+    const bool failed = hv::test::nth_hit().call != nullptr;
+    hv::test::disarm_nth();
+    check(found == 0 ? value == nullptr : failed || std::strcmp(value, "last") == 0,
+          "ext_GetCustomiseInfo: not the last value");
+    ext_FreeInfo();
+    check(ext_GetCustomiseInfo("HV_FUZZ", &value) == 1 && std::strcmp(value, "last") == 0,
+          "ext_GetCustomiseInfo: not the last value after a reload");
+    ext_FreeInfo();
+}
+
+// Input: a login name (unused: the list is asked about the user running), a NUL,
+// the list; without a NUL there is no list. A list that ends with "*" lets anyone in.
+void play_pen(Bytes in) {
+    const std::size_t size = in.size;
+    const bool listed = take_part(in).size < size;
+    const std::string list = std::string(in.data, in.data + in.size) + "\n*\n";
+    hv::test::serve_file("/opt/morvek/bin/hvpp.allow", listed ? list.data() : nullptr, list.size());
+    const int allowed = listed && getpwuid(getuid()) != nullptr ? 1 : 0;
+    check(ext_PlayPenAllowed() == allowed && ext_PlayPenAllowed() == allowed, "ext_PlayPenAllowed");
+}
+
+struct Entry {
+    const char *name;
+    void (*run)(Bytes);
+    bool once;  // its parser reads a file only on a process's first call
+};
+
+constexpr Entry kEntries[] = {
+    {"glob", glob, false},        {"crc16", crc16, false},         {"bit_maps", bit_maps, false},
+    {"argv", argv, false},        {"translate", translate, false}, {"lang", lang, false},
+    {"tokens", tokens, false},    {"timezone", timezone, true},    {"settings", settings, false},
+    {"play_pen", play_pen, true},
+};
+
+const Entry *find(const char *name) {
+    for (const Entry &entry : kEntries)
+        if (name != nullptr && std::strcmp(entry.name, name) == 0) return &entry;
+    return nullptr;
+}
+
+const Entry &choose(const char *name) {
+    setenv("HV_DATADIR", kHome, 1);
+    unsetenv("HV_SITE_TIMEZONE_NAME");  // a site setting would win over /etc/timezone
+    if (const Entry *entry = find(name)) return *entry;
+    std::fprintf(stderr, "usage: hv_fuzz NAME INPUT...; NAME is one of:");
+    for (const Entry &entry : kEntries) std::fprintf(stderr, " %s", entry.name);
+    std::fprintf(stderr, "\n");
+    std::exit(2);
+}
+
+// Runs the entry in a child process; whether it ended well. A child of libFuzzer
+// must leave with _exit: its exit handlers would report the exit as a fault.
+bool run_alone(const Entry &entry, Bytes in, bool clean_exit) {
+    const pid_t pid = fork();
+    if (pid == 0) {
+        entry.run(in);
+        if (clean_exit) std::exit(0);
+        _exit(0);
+    }
+    int status = 0;
+    while (pid > 0 && waitpid(pid, &status, 0) != pid)
+        if (errno != EINTR) return false;  // libFuzzer's timer interrupts the wait
+    return pid > 0 && WIFEXITED(status) && WEXITSTATUS(status) == 0;
+}
+
+}  // namespace
+
+#ifdef HV_LIBFUZZER
+namespace {
+constinit const Entry *g_entry = nullptr;
+}
+
+// The name is the first argument; it is kept in the environment for the
+// processes that libFuzzer starts from this one with arguments of its own.
+extern "C" int LLVMFuzzerInitialize(int *argc, char ***argv) {
+    if (*argc > 1 && find((*argv)[1]) != nullptr) {
+        setenv("HV_FUZZ_ENTRY", (*argv)[1], 1);
+        (*argv)[1] = (*argv)[0];
+        ++*argv;
+        --*argc;
+    }
+    g_entry = &choose(std::getenv("HV_FUZZ_ENTRY"));
+    return 0;
+}
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size) {
+    if (!g_entry->once)
+        g_entry->run({data, size});
+    else
+        check(run_alone(*g_entry, {data, size}, false), "a fresh process ended badly");
+    hv::test::forget_files();  // served from memory that is gone now
+    return 0;
+}
+#else
+int main(int argc, char **argv) {
+    const Entry &entry = choose(argc > 2 ? argv[1] : nullptr);
+    bool ok = true;
+    for (int i = 2; i < argc; ++i) {
+        std::string input;
+        char chunk[4096];
+        FILE *file = std::fopen(argv[i], "rb");
+        for (std::size_t got; file != nullptr && (got = std::fread(chunk, 1, sizeof chunk, file));)
+            input.append(chunk, got);
+        const bool read = file != nullptr && std::ferror(file) == 0;
+        if (file != nullptr) std::fclose(file);
+        // Handed over in a heap block of its exact size, as libFuzzer does.
+        const std::unique_ptr<std::uint8_t[]> exact(new std::uint8_t[input.size()]);
+        std::memcpy(exact.get(), input.data(), input.size());
+        const bool passed = read && run_alone(entry, {exact.get(), input.size()}, true);
+        if (!read) std::perror(argv[i]);
+        if (read && !passed) std::fprintf(stderr, "hv_fuzz %s: %s: a fault\n", entry.name, argv[i]);
+        ok = ok && passed;
+    }
+    std::printf("%d inputs replayed\n", argc - 2);
+    return ok ? 0 : 1;
+}
+#endif
