@@ -2,11 +2,9 @@
 // the first lookup into one string pool and a table of offsets into it, and kept
 // until ext_FreeInfo.
 //
-// A line is what one sxl_fgets brings: at most 1,022 characters, so a longer line
-// arrives as several lines, each parsed by itself. A NUL byte ends a line's text;
-// whatever the same read brought after it is ignored. Lines that begin with "#",
-// a blank, a control byte or a byte of 0x80 or above are skipped, and so are lines
-// without "=" or with an empty key.
+// Lines are read as internal/line_reader.h has it; a NUL byte ends a line's text,
+// whatever the same read brought after it is ignored, and lines without "=" or
+// with an empty key are skipped too.
 
 #include <algorithm>
 #include <climits>
@@ -16,6 +14,7 @@
 #include <span>
 
 #include "hv_ext.h"
+#include "internal/line_reader.h"
 #include "internal/owned_file.h"
 #include "internal/path_buffer.h"
 #include "internal/scoped_lock.h"
@@ -25,9 +24,6 @@ namespace hv::settings {
 namespace {
 
 constexpr char kSettingsName[] = "~/sys/general.cfg";
-// sxl_fgets with a limit of one less than the buffer: 1,022 characters per read.
-constexpr int kLineBuffer = 1024;
-constexpr int kReadLimit = kLineBuffer - 1;
 constexpr int kTableStep = 4;
 // The pool grows by kPoolStep bytes, or by the string and two bytes when the
 // string is at least kLongString characters long.
@@ -152,20 +148,6 @@ bool make_room() {
     return true;
 }
 
-// Splits a line in place into key and value; false for a line that holds none.
-bool split_line(char *line, char **key, char **value) {
-    if (line[0] == '#' || static_cast<signed char>(line[0]) <= ' ') return false;
-    if (char *newline = std::strchr(line, '\n')) *newline = '\0';
-    char *equals = std::strchr(line, '=');
-    if (equals == nullptr || equals == line) return false;
-    *equals = '\0';
-    char *text = equals + 1;
-    std::replace(text, text + std::strlen(text), '_', ' ');
-    *key = line;
-    *value = text;
-    return true;
-}
-
 // Fills the table from the file. A missing file leaves a loaded, empty store: its
 // absence is remembered until ext_FreeInfo like any content.
 bool load() {
@@ -174,17 +156,18 @@ bool load() {
     if (ext_GetActualFName(kSettingsName, path) == nullptr) return false;
     OwnedFile file(sxl_fopen(path, "r"));
     if (!file) return false;
-    char line[kLineBuffer];
-    while (sxl_fgets(line, kReadLimit, file.get()) != nullptr) {
-        char *key = nullptr;
-        char *value = nullptr;
-        if (!split_line(line, &key, &value)) continue;
+    lines::LineBuffer line;
+    while (char *text = lines::next_text<sxl_fgets>(file.get(), line)) {
+        lines::Setting setting;
+        if (!lines::split_setting(text, setting)) continue;
         if (!make_room()) return false;
+        // Keys keep their underscores; in values they stand for spaces.
+        std::replace(setting.value, setting.value + std::strlen(setting.value), '_', ' ');
         // The count grows only once both strings are in: a half entry stays unseen.
         Entry &entry = g_store.table[g_store.count];
-        entry.key = pool_append(key);
+        entry.key = pool_append(setting.key);
         if (entry.key == 0) return false;
-        entry.value = pool_append(value);
+        entry.value = pool_append(setting.value);
         if (entry.value == 0) return false;
         ++g_store.count;
     }

@@ -4,6 +4,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "../../src/internal/line_reader.h"
 #include "cli.h"
 #include "hv_ext.h"
 
@@ -25,21 +26,11 @@ constexpr const char *kHelp =
     "  -h, --help  display this help and exit\n";
 
 constexpr const char *kSettingsName = "~/sys/general.cfg";
-// The library reads the file 1,022 characters at a time; so does the listing, to
-// find the same keys.
-constexpr int kLineBuffer = 1024;
 
-// The key of a settings line, cut in place, or null for a line the library skips.
-char *key_of(char *line) {
-    if (line[0] == '#' || static_cast<signed char>(line[0]) <= ' ')
-        return nullptr;
-    if (char *newline = std::strchr(line, '\n'))
-        *newline = '\0';
-    char *equals = std::strchr(line, '=');
-    if (equals == nullptr || equals == line)
-        return nullptr;
-    *equals = '\0';
-    return line;
+// The C library's fgets, through a function of our own: a template argument must
+// be a function whose address may be taken.
+char *read_line(char *line, int size, FILE *file) {
+    return std::fgets(line, size, file);
 }
 
 // The values already printed. A key's value is one pointer into the store however
@@ -89,12 +80,14 @@ int list_settings(const char *cmd) {
     }
     int status = kExitOk;
     Printed printed;
-    char line[kLineBuffer];
-    while (std::fgets(line, kLineBuffer - 1, file)) {
-        const char *key = key_of(line);
-        char *value = nullptr;
-        if (key == nullptr)
+    // The lines as the library reads them, so that the listing finds the same keys.
+    hv::lines::LineBuffer line;
+    while (char *text = hv::lines::next_text<read_line>(file, line)) {
+        hv::lines::Setting setting;
+        if (!hv::lines::split_setting(text, setting))
             continue;
+        const char *key = setting.key;
+        char *value = nullptr;
         if (!ext_GetCustomiseInfo(key, &value)) {
             complain(cmd, "'%s' is in '%s' but the library did not load it", key, path);
             status = kExitNo;
