@@ -15,6 +15,7 @@
 
 #include "hv_ext.h"
 #include "internal/line_reader.h"
+#include "internal/mutex_set.h"
 #include "internal/owned_file.h"
 #include "internal/path_buffer.h"
 #include "internal/scoped_lock.h"
@@ -54,24 +55,15 @@ struct Store {
     int out_of_memory;
 };
 
-constinit pthread_once_t g_once = PTHREAD_ONCE_INIT;
-// Statically initialised too, as the library mutexes are (internal/library_mutexes.cpp).
-constinit pthread_mutex_t g_mutex = PTHREAD_MUTEX_INITIALIZER;
+// The store's own mutex, apart from the library mutex set.
+constinit MutexSet<1> g_mutex;
 constinit Store g_store = {};
 // The pool after it failed to grow: never freed, never written.
 constinit char g_no_pool[1] = {};
 
-void create_mutex() {
-    pthread_mutexattr_t attr;
-    const bool have_attr = sxl_pthread_mutexattr_init(&attr) == 0;
-    sxl_pthread_mutex_init(&g_mutex, have_attr ? &attr : nullptr);
-    if (have_attr) sxl_pthread_mutexattr_destroy(&attr);
-}
+void create_mutex() { g_mutex.create_all(); }
 
-pthread_mutex_t &store_mutex() {
-    sxl_pthread_once(&g_once, create_mutex);
-    return g_mutex;
-}
+pthread_mutex_t &store_mutex() { return g_mutex.get(0, create_mutex); }
 
 bool enter_out_of_memory() {
     g_store.pool = g_no_pool;
