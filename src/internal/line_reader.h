@@ -7,6 +7,7 @@
 // tools can share it through the public interface alone.
 #pragma once
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 
@@ -53,6 +54,12 @@ inline bool split_setting(char *text, Setting &setting) noexcept {
     *equals = '\0';
     setting = {text, equals + 1};
     return true;
+}
+
+// A value of "~/sys/general.cfg" as it is meant: "_" stands for a space there. Keys
+// keep their underscores.
+inline void spaces_for_underscores(char *value) noexcept {
+    std::replace(value, value + std::strlen(value), '_', ' ');
 }
 
 }  // namespace hv::lines

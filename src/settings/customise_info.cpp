@@ -153,8 +153,7 @@ bool load() {
         lines::Setting setting;
         if (!lines::split_setting(text, setting)) continue;
         if (!make_room()) return false;
-        // Keys keep their underscores; in values they stand for spaces.
-        std::replace(setting.value, setting.value + std::strlen(setting.value), '_', ' ');
+        lines::spaces_for_underscores(setting.value);
         // The count grows only once both strings are in: a half entry stays unseen.
         Entry &entry = g_store.table[g_store.count];
         entry.key = pool_append(setting.key);
