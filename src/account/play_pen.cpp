@@ -49,6 +49,8 @@ std::string_view first_word(const char *line) {
     return {word, std::strcspn(word, kSeparators)};
 }
 
+// The answer is kept for the life of the process, so a list that is missing for a
+// moment, while it is being replaced, gets one more try before it counts as absent.
 FILE *open_list() {
     FILE *list = sxl_fopen(kAllowList.data(), "r");
     return list != nullptr ? list : sxl_fopen(kAllowList.data(), "r");
