@@ -7,6 +7,7 @@
 #include <string_view>
 
 #include "hv_ext.h"
+#include "internal/install_root.h"
 #include "internal/library_mutexes.h"
 #include "internal/owned_file.h"
 #include "internal/scoped_lock.h"
@@ -15,7 +16,7 @@
 namespace hv::account {
 namespace {
 
-constexpr char kAllowList[] = "/opt/morvek/bin/hvpp.allow";
+constexpr auto kAllowList = under_install_root("/bin/hvpp.allow");
 // 81 characters a read. A longer line arrives in pieces, and each piece counts
 // as a line of its own.
 constexpr int kLineSize = 82;
@@ -48,9 +49,11 @@ std::string_view first_word(const char *line) {
     return {word, std::strcspn(word, kSeparators)};
 }
 
+// The answer is kept for the life of the process, so a list that is missing for a
+// moment, while it is being replaced, gets one more try before it counts as absent.
 FILE *open_list() {
-    FILE *list = sxl_fopen(kAllowList, "r");
-    return list != nullptr ? list : sxl_fopen(kAllowList, "r");
+    FILE *list = sxl_fopen(kAllowList.data(), "r");
+    return list != nullptr ? list : sxl_fopen(kAllowList.data(), "r");
 }
 
 bool list_allows(std::string_view login) {

@@ -6,7 +6,7 @@
 
 namespace hv {
 
-enum class LibraryMutex { kHomeArea, kPlayPen, kUapArea };
+enum class LibraryMutex { kHomeArea, kPlayPen, kUapArea, kCount };
 
 // The mutex, created with default (non-recursive) attributes on first use.
 pthread_mutex_t &library_mutex(LibraryMutex which) noexcept;

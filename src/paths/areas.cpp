@@ -11,6 +11,7 @@
 
 #include "dtk.h"
 #include "hv_ext.h"
+#include "internal/install_root.h"
 #include "internal/library_mutexes.h"
 #include "internal/owned_file.h"
 #include "internal/path_buffer.h"
@@ -20,7 +21,7 @@
 namespace hv::paths {
 namespace {
 
-constexpr char kFirstRedirect[] = "/opt/morvek/bin/Uredirect";
+constexpr auto kFirstRedirect = under_install_root("/bin/Uredirect");
 constexpr char kSecondRedirect[] = "/usr/morvek/bin/Uredirect";
 constexpr std::string_view kDefaultUap = "/usr/UAP";
 constexpr char kWhichSystem[] = "[HV 28506] Which Morvek Server system?\n";
@@ -72,7 +73,7 @@ bool join_home(char *out, std::string_view tail) noexcept {
 bool join_uap(char *out, std::string_view tail) noexcept {
     ScopedLock lock(library_mutex(LibraryMutex::kUapArea));
     if (g_uap[0] == '\0') {
-        read_redirect(kFirstRedirect);
+        read_redirect(kFirstRedirect.data());
         if (g_uap[0] == '\0') read_redirect(kSecondRedirect);
         if (g_uap[0] == '\0') join_path(g_uap, kDefaultUap, {});
     }
@@ -95,7 +96,7 @@ extern "C" int ext_GetHomePath(char *buf) noexcept {
 }
 
 extern "C" char *ext_GetHVBinPath(char *buf) noexcept {
-    if (buf != nullptr) join_path(buf, paths::kInstallRoot, {});
+    if (buf != nullptr) join_path(buf, kInstallRoot, {});
     return buf;
 }
 

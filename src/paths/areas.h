@@ -7,8 +7,6 @@
 
 namespace hv::paths {
 
-inline constexpr std::string_view kInstallRoot = "/opt/morvek";
-
 // The home area followed by tail. Ends the process (status 98) when the
 // installation has no home area.
 bool join_home(char *out, std::string_view tail) noexcept;

@@ -7,6 +7,7 @@
 #include <string_view>
 
 #include "hv_ext.h"
+#include "internal/install_root.h"
 #include "internal/path_buffer.h"
 #include "paths/areas.h"
 #include "sxl.h"

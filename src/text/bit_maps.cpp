@@ -32,16 +32,11 @@ Word load(const unsigned char *p) {
     return w;
 }
 
-// The bytes from i to the end of the map, fewer than a word, as a word whose missing
-// high bytes are full: nothing beyond the map is free.
+// The bytes from i to the end of a map larger than a word, fewer than a word, as a
+// word whose missing high bytes are full: nothing beyond the map is free.
 Word load_tail(const unsigned char *map, int i, int size) {
     const int left = size - i;
-    if (size >= kWordBytes)
-        return load(map + size - kWordBytes) >> (8 * (kWordBytes - left)) |
-               kAllOnes << (8 * left);
-    Word w = kAllOnes;
-    for (int b = size - 1; b >= i; --b) w = w << 8 | map[b];
-    return w;
+    return load(map + size - kWordBytes) >> (8 * (kWordBytes - left)) | kAllOnes << (8 * left);
 }
 
 // A whole map of at most a word, padded as load_tail pads, read with as few loads
@@ -99,6 +94,18 @@ int next_nonfull(const unsigned char *map, int i, int end) {
     return i;
 }
 
+// The first byte in [i, end) that is 0, and the first that is not, one byte at a
+// time: or end.
+int zero_byte_from(const unsigned char *map, int i, int end) {
+    while (i < end && map[i] != 0) ++i;
+    return i;
+}
+
+int nonzero_byte_from(const unsigned char *map, int i, int end) {
+    while (i < end && map[i] == 0) ++i;
+    return i;
+}
+
 // The index of the first byte in [i, end) that is 0, or end.
 int next_zero(const unsigned char *map, int i, int end) {
     for (;;) {
@@ -108,16 +115,14 @@ int next_zero(const unsigned char *map, int i, int end) {
             return i + first_flagged_byte(zero);
         i += kWordBytes;
     }
-    while (i < end && map[i] != 0) ++i;
-    return i;
+    return zero_byte_from(map, i, end);
 }
 
 // The index of the first byte in [i, end) that is not 0, or end.
 int next_nonzero(const unsigned char *map, int i, int end) {
     for (; end - i >= kWordBytes; i += kWordBytes)
         if (const Word used = load(map + i)) return i + first_flagged_byte(nonzero_bytes(used));
-    while (i < end && map[i] == 0) ++i;
-    return i;
+    return nonzero_byte_from(map, i, end);
 }
 
 // Bit b set where bits b, b + step, ... b + (n - 1) * step of x are all set, by
@@ -180,7 +185,8 @@ int first_run_in(Word w, const Run &run) {
     return runs ? 8 * first_flagged_byte(runs) : -1;
 }
 
-// The word of the map from byte i; past the end of the map it reads as full.
+// The word from byte i of a map larger than a word; past the end of the map it
+// reads as full.
 Word window(const unsigned char *map, int size, int i) {
     return size - i >= kWordBytes ? load(map + i) : load_tail(map, i, size);
 }
@@ -201,19 +207,21 @@ int find_by_windows(const unsigned char *map, int size, const Run &run, int star
     }
 }
 
-// Runs of 9 bits or more from byte start in a map of more than a few words: by
-// windows while a run fits half a word, else a byte-aligned candidate after
+// Runs of 9 bits or more from byte start. In a map of more than a few words, by
+// windows while a run fits half a word; else a byte-aligned candidate after
 // another, where a failing byte rules out every candidate that would hold it as a
-// whole byte.
-[[gnu::noinline]] int find_long_run(const unsigned char *map, int size, int nbits,
-                                    int start) {
+// whole byte. In a map of a few words (kFewWords) the candidates are found with
+// plain byte steps, which cost less there than setting up word-wise ones.
+template <bool kFewWords>
+[[gnu::noinline]] int find_long_run(const unsigned char *map, int size, int nbits, int start) {
     const Run run = run_of(size, nbits);
-    if (run.k <= kWordBytes / 2) return find_by_windows(map, size, run, start);
+    if (!kFewWords && run.k <= kWordBytes / 2) return find_by_windows(map, size, run, start);
     int i = start;
     while (i < run.lim) {
-        i = next_zero(map, i, run.lim);
+        i = kFewWords ? zero_byte_from(map, i, run.lim) : next_zero(map, i, run.lim);
         if (i == run.lim) break;
-        const int used = next_nonzero(map, i + 1, i + run.k);
+        const int used = kFewWords ? nonzero_byte_from(map, i + 1, i + run.k)
+                                   : next_nonzero(map, i + 1, i + run.k);
         if (used < i + run.k) {
             i = used + 1;
         } else if (map[i + run.k] & run.mask) {
@@ -225,30 +233,10 @@ int find_by_windows(const unsigned char *map, int size, const Run &run, int star
     return -1;
 }
 
-// The candidates one after another in a map of a few words, where plain byte
-// steps cost less than setting up word-wise ones.
-[[gnu::noinline]] int find_long_run_bytewise(const unsigned char *map, int size, int nbits,
-                                             int start) {
-    const Run run = run_of(size, nbits);
-    for (int i = start;;) {
-        while (i < run.lim && map[i] != 0) ++i;
-        if (i >= run.lim) return -1;
-        int used = i + 1;
-        while (used < i + run.k && map[used] == 0) ++used;
-        if (used < i + run.k) {
-            i = used + 1;
-        } else if (map[i + run.k] & run.mask) {
-            i += run.k + 1;
-        } else {
-            return 8 * i;
-        }
-    }
-}
-
 // Runs of 9 bits or more from byte start.
 int find_long(const unsigned char *map, int size, int nbits, int start) {
-    if (size <= 2 * kWordBytes) return find_long_run_bytewise(map, size, nbits, start);
-    return find_long_run(map, size, nbits, start);
+    if (size <= 2 * kWordBytes) return find_long_run<true>(map, size, nbits, start);
+    return find_long_run<false>(map, size, nbits, start);
 }
 
 // Runs of up to 8 bits from byte start, in a map larger than a word.

@@ -7,6 +7,7 @@
 #include <string_view>
 
 #include "hv_ext.h"
+#include "internal/install_root.h"
 #include "internal/path_buffer.h"
 
 namespace hv::time {
@@ -14,7 +15,7 @@ namespace {
 
 constexpr char kDefaultLanguage[] = "english_us";
 constexpr std::size_t kLanguageDirMax = 40;
-constexpr char kLocaleRoot[] = "/opt/morvek/server/locale";
+constexpr auto kLocaleRoot = under_install_root("/server/locale");
 constexpr std::string_view kCatalogues = "msgcats";
 
 // Results of ext_langtodir and ext_BuildCatDir. Unguarded by design: each call
@@ -75,7 +76,7 @@ extern "C" char *ext_BuildCatDir(const char *dir1, const char *dir2) noexcept {
     // Built in a local buffer first, so that a path too long leaves the last
     // result in place.
     char path[kPathMax];
-    if (ext_GetActualFName(kLocaleRoot, path) == nullptr) return nullptr;
+    if (ext_GetActualFName(kLocaleRoot.data(), path) == nullptr) return nullptr;
     char *end = path + std::strlen(path);
     if (!append(path, end, "/") || !append(path, end, bounded_path(dir1)) ||
         !append(path, end, "/") || !append(path, end, bounded_path(dir2)) ||

@@ -2,9 +2,7 @@
 // "/etc/timezone"), and TZIDs for the aliases that clients use, from the map file
 // "~/sys/TimeZoneMap".
 //
-// Both files are read 1,022 characters at a time, so a longer line comes back as
-// further lines. Lines that begin with "#", a blank, a control byte or a byte of
-// 0x80 or above are skipped.
+// Both files are read line by line as internal/line_reader.h has it.
 
 #include <atomic>
 #include <cstdlib>
@@ -13,6 +11,7 @@
 #include <strings.h>
 
 #include "hv_ext.h"
+#include "internal/line_reader.h"
 #include "internal/owned_file.h"
 #include "internal/path_buffer.h"
 #include "sxl.h"
@@ -26,30 +25,10 @@ constexpr char kSystemZoneFile[] = "/etc/timezone";
 constexpr char kZoneMapName[] = "~/sys/TimeZoneMap";
 constexpr char kDefaultTzid[] = "Europe/London";
 constexpr std::size_t kTzidMax = 79;
-constexpr int kLineBuffer = 1024;
-constexpr int kReadLimit = kLineBuffer - 1;
 
 // Null until a name is found, then kept: either the site library's string or a
 // heap copy of ours, never freed.
 constinit std::atomic<const char *> g_zone_name{nullptr};
-
-using LineBuffer = char[kLineBuffer];
-
-bool ignored(const char *line) {
-    // The first byte as the suite's signed char: bytes of 0x80 and up are negative.
-    const auto first = static_cast<signed char>(line[0]);
-    return first == '#' || first <= 0x20;
-}
-
-// The next line worth reading, its newline cut off; false at the end of the file.
-bool next_line(FILE *file, LineBuffer &line) {
-    while (sxl_fgets(line, kReadLimit, file) != nullptr) {
-        if (ignored(line)) continue;
-        if (char *newline = std::strchr(line, '\n')) *newline = '\0';
-        return true;
-    }
-    return false;
-}
 
 // Keeps the first name stored. Two first calls at once may both find one; the
 // loser's copy goes back (a site string is not ours to free).
@@ -74,9 +53,10 @@ const char *unquote(char *line) {
 const char *read_system_zone() {
     OwnedFile file(sxl_fopen(kSystemZoneFile, "r"));
     if (!file) return nullptr;
-    LineBuffer line;
-    if (!next_line(file.get(), line)) return nullptr;
-    char *copy = ::strdup(unquote(line));
+    lines::LineBuffer line;
+    char *text = lines::next_text<sxl_fgets>(file.get(), line);
+    if (text == nullptr) return nullptr;
+    char *copy = ::strdup(unquote(text));
     return copy != nullptr ? keep_zone_name(copy, true) : nullptr;
 }
 
@@ -116,10 +96,10 @@ extern "C" int ext_GetTZIDFromAlias(const char *alias, char *tzid) noexcept {
     // line that is read begins with a space.
     const std::size_t length = std::strlen(alias);
     int found = 0;
-    LineBuffer line;
-    while (next_line(file.get(), line)) {
-        if (::strncasecmp(line, alias, length) != 0 || line[length] != ' ') continue;
-        const std::string_view id = tzid_of(line, length);
+    lines::LineBuffer line;
+    while (const char *text = lines::next_text<sxl_fgets>(file.get(), line)) {
+        if (::strncasecmp(text, alias, length) != 0 || text[length] != ' ') continue;
+        const std::string_view id = tzid_of(text, length);
         if (id.size() > kTzidMax) break;
         std::memcpy(tzid, id.data(), id.size());
         tzid[id.size()] = '\0';

@@ -38,6 +38,8 @@ x 1 "" path '@/x'
 x 1 "~/sys/a|/elsewhere" short "$site/sys/a" /elsewhere
 x 0 "mail.example.org" config SERVER_NAME
 x 1 "" config NO_SUCH_KEY
+# Messages escape the names they quote.
+check 1 "hvext config: no setting 'a\\nb\\x1bc\\x9bd\\\\'" sh -c '"$@" 2>&1' - "${hvext[@]}" config $'a\nb\ec\x9bd\\'
 x 0 "6e90  -" crc16
 x 0 "6e90  -" crc16 -
 x 1 "" crc16 "$scratch/missing"

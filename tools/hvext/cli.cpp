@@ -2,20 +2,32 @@
 
 #include <cstdarg>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
+
+#include "../common/quote.h"
 
 namespace hvext {
 namespace {
 
 __attribute__((format(printf, 2, 0)))
 void vcomplain(const char *cmd, const char *format, va_list args) {
+    // The message is escaped whole, so that no name or value it quotes, now or in a
+    // message added later, brings a control byte along. Without memory for it, the
+    // bare format still says what went wrong.
+    char *message = nullptr;
+    if (vasprintf(&message, format, args) < 0)
+        message = nullptr;
     std::fflush(stdout);
-    if (cmd)
-        std::fprintf(stderr, "hvext %s: ", cmd);
-    else
-        std::fputs("hvext: ", stderr);
-    std::vfprintf(stderr, format, args);
+    std::fputs("hvext", stderr);
+    if (cmd) {
+        std::fputc(' ', stderr);
+        hvtools::put_quoted(stderr, cmd);
+    }
+    std::fputs(": ", stderr);
+    hvtools::put_quoted(stderr, message != nullptr ? message : format);
     std::fputc('\n', stderr);
+    std::free(message);
 }
 
 }  // namespace
