@@ -9,6 +9,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <csignal>
 #include <cstdio>
@@ -241,6 +242,7 @@ constexpr Attack kAttacks[] = {
     {"/srv/mail/../mail/f", 5}, {"/srv/mail/d/..", 5}, {"f", 5}, {"/etc/passwd", 6},
     {"/srv/mailx/f", 6}, {"/srv/mail/link_in", 7}, {"/srv/mail/etc/passwd", 7},
     {"/srv/mail/fifo", 8}, {"/srv/mail/null", 8}, {"/srv/mail/h1", 9}, {"/srv/mail/none", 10},
+    {"\"$(printf '/srv/mail/a\\nb\\033\\233')\"", 10},  // said on one plain line
     // What the change would strip, and what others could still write once given.
     {"/srv/mail/setid", 13}, {"/srv/mail/capped", 13}, {"/srv/mail/w6", 14},
     {"/srv/mail/o7", 14}, {"/srv/mail/s7", 14}, {"/srv/mail/acl", 14},
@@ -261,7 +263,9 @@ TEST(InstalledHvchown, RefusesWhatIsNotTheSuitesToGive) {
             std::string err(512, '\0');
             err.resize(std::fread(err.data(), 1, err.size(), out));
             const bool one_line =
-                err.rfind("hvchown: ", 0) == 0 && err.find('\n') == err.size() - 1;
+                err.rfind("hvchown: ", 0) == 0 && err.find('\n') == err.size() - 1 &&
+                std::all_of(err.begin(), err.end() - 1,
+                            [](unsigned char c) { return c >= ' ' && c < 0x7f; });
             const bool as_told = row.code ? one_line : err.empty() && account_owns(row.path);
             EXPECT_EQ(std::make_pair(WEXITSTATUS(pclose(out)), as_told),
                       std::make_pair(row.code, true))

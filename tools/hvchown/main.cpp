@@ -57,12 +57,12 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <cctype>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <limits>
 
+#include "../common/quote.h"
 #include "give_away.h"
 #include "hv_ext.h"
 #include "open_below.h"
@@ -107,13 +107,12 @@ constexpr const char *kHelp =
     "11 change failed, 12 another user's file, 13 set-id or capability,\n"
     "14 writable by others, 98 no home area.\n";
 
-// One line on stderr: the path (control characters shown as '?', so that the
-// message stays one line), then the reason.
+// One line on stderr: the path, escaped so that the message stays one line and
+// writes no terminal sequence into a log, then the reason.
 int refuse(Exit code, const char *path, const char *why, int err = 0) {
     std::fputs("hvchown: ", stderr);
     if (path != nullptr) {
-        for (const char *p = path; *p != '\0'; ++p)
-            std::fputc(std::iscntrl(static_cast<unsigned char>(*p)) ? '?' : *p, stderr);
+        hvtools::put_quoted(stderr, path);
         std::fputs(": ", stderr);
     }
     if (err != 0)
