@@ -14,8 +14,10 @@ CMAKE  ?= cmake
 CTEST  ?= ctest
 GEN    := -G Ninja
 PREFIX ?= /usr/local
-ASAN   := -S . -B build/asan $(GEN) -DCMAKE_BUILD_TYPE=Debug -DHV_SANITIZE=ON
-I386   := -S . -B build/i386 $(GEN) -DCMAKE_BUILD_TYPE=Debug \
+# HV_ALL_CHECKS: a check whose tool is missing fails the configure, where a plain
+# build would leave it out.
+ASAN   := -S . -B build/asan $(GEN) -DCMAKE_BUILD_TYPE=Debug -DHV_SANITIZE=ON -DHV_ALL_CHECKS=ON
+I386   := -S . -B build/i386 $(GEN) -DCMAKE_BUILD_TYPE=Debug -DHV_ALL_CHECKS=ON \
           -DCMAKE_TOOLCHAIN_FILE=cmake/i386.cmake
 FUZZ_SECONDS ?= 60
 FUZZ_TARGETS ?=
