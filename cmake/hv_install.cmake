@@ -92,6 +92,10 @@ configure_file(${PROJECT_SOURCE_DIR}/cmake/hv_ext.pc.in ${CMAKE_CURRENT_BINARY_D
 install(FILES ${CMAKE_CURRENT_BINARY_DIR}/hv_ext.pc
         DESTINATION ${CMAKE_INSTALL_LIBDIR}/pkgconfig)
 
+if(NOT TARGET hvext)
+  return()
+endif()
+
 file(RELATIVE_PATH hv_bin_to_lib ${CMAKE_INSTALL_FULL_BINDIR} ${CMAKE_INSTALL_FULL_LIBDIR})
 install(TARGETS hvext RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
 hv_run_path(hvext hv_ext ${CMAKE_INSTALL_BINDIR}/hvext
