@@ -8,9 +8,10 @@
 #   build/fuzz     libFuzzer targets (clang): make fuzz [FUZZ_SECONDS=60] [FUZZ_TARGETS=...]
 #   build/tsan     native build under ThreadSanitizer: make tsan
 #   build/coverage native build measuring the library's coverage: make coverage
+#   build/deb      the Debian packages, built from a clean copy of the tree: make deb
 #
 # Each target first installs the Debian packages it needs (scripts/install-deps):
-# build for all, demo and install; check for check; extra on top for fuzz,
+# build for all, demo and install; check for check and deb; extra on top for fuzz,
 # coverage and bench.
 
 JOBS   ?= $(shell nproc)
@@ -27,7 +28,7 @@ FUZZ_SECONDS ?= 60
 FUZZ_TARGETS ?=
 
 .PHONY: all deps-build deps-check deps-extra demo install check check-native check-i386 \
-        abi-baseline bench fuzz tsan coverage clean
+        check-deb deb abi-baseline bench fuzz tsan coverage clean
 
 # The prefix is configured, not only given to --install: the helper's run path
 # names the installed library directory.
@@ -45,7 +46,7 @@ demo: all
 install: all
 	DESTDIR="$(DESTDIR)" $(CMAKE) --install build/release --prefix $(PREFIX)
 
-check: deps-check check-native check-i386
+check: deps-check check-native check-i386 check-deb
 
 check-native:
 	$(CMAKE) $(ASAN)
@@ -56,6 +57,16 @@ check-i386:
 	$(CMAKE) $(I386)
 	$(CMAKE) --build build/i386 -j $(JOBS)
 	$(CTEST) --test-dir build/i386 --output-on-failure -j $(JOBS)
+
+# The packages as a user installs them: their contents unpacked into build/deb/root,
+# where the binaries' run paths are checked, hvext runs, and the C consumer is built
+# with pkg-config and with find_package.
+check-deb: deb
+	$(CMAKE) -DDEBS=build/deb -DSOURCE=$(CURDIR) -P tests/consumers/check_packages.cmake
+
+# libhv-ext1, libhv-ext-dev, hvext and libhv-standins in build/deb, checked by lintian.
+deb: deps-check
+	scripts/deb build/deb
 
 # The baselines of guard.abi come from the builds that make check compares.
 abi-baseline: deps-check
