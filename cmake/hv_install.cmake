@@ -32,24 +32,28 @@ list(REMOVE_DUPLICATES hv_system_libdirs)
 # built to find <library target> where it is built; <run path> is INSTALL_LIBDIR
 # for the library directory itself (absolute), or a path from $ORIGIN.
 function(hv_run_path target library installed_file run_path)
+  # Each element ends in "/": no name in the string table (symbols end otherwise)
+  # can then share its tail with the run path, which is rewritten in place. The
+  # element is repeated until the installed run path fits in its place; its length
+  # is counted without the configuration's subdirectory of a multi-config build,
+  # which only adds room.
+  set(element "$<TARGET_FILE_DIR:${library}>/")
   get_target_property(build_dir ${library} LIBRARY_OUTPUT_DIRECTORY)
   if(NOT build_dir)
     get_target_property(build_dir ${library} BINARY_DIR)
   endif()
-  # Each element ends in "/": no name in the string table (symbols end otherwise)
-  # can then share its tail with the run path, which is rewritten in place. The
-  # element is repeated until the installed run path fits in its place.
-  set(build_path "${build_dir}/")
+  string(LENGTH "${build_dir}/" element_length)
   if(run_path STREQUAL "INSTALL_LIBDIR")
     set(installed_path "${CMAKE_INSTALL_FULL_LIBDIR}")
   else()
     set(installed_path "${run_path}")
   endif()
   string(LENGTH "${installed_path}" need)
-  string(LENGTH "${build_path}" room)
+  set(build_path "${element}")
+  set(room ${element_length})
   while(room LESS need)
-    string(APPEND build_path ":${build_dir}/")
-    string(LENGTH "${build_path}" room)
+    string(APPEND build_path ":${element}")
+    math(EXPR room "${room} + 1 + ${element_length}")
   endwhile()
   set_target_properties(${target} PROPERTIES
     BUILD_WITH_INSTALL_RPATH ON INSTALL_RPATH "${build_path}")
