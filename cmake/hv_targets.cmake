@@ -2,7 +2,8 @@
 # library look like a C library to its users.
 
 add_compile_options(-Wall -Wextra -Wshadow -Wformat=2 -Wcast-align -Wundef)
-if(CMAKE_BUILD_TYPE STREQUAL "")
+# A project that takes us in as a subproject chooses its own build type.
+if(PROJECT_IS_TOP_LEVEL AND CMAKE_BUILD_TYPE STREQUAL "")
   set(CMAKE_BUILD_TYPE RelWithDebInfo)
 endif()
 
@@ -26,7 +27,13 @@ endif()
 # A C++ library with a C face: no exceptions, no RTTI, no guard calls for local
 # statics, nothing visible but what the version script exports, and linked with
 # the C driver so that neither libstdc++ nor libgcc_s becomes a dependency.
+#
+# CMake still adds the C++ runtime to a C-linked target made of C++ objects, from
+# CMAKE_CXX_IMPLICIT_LINK_LIBRARIES as the target's own directory sees it. So this
+# clears that list for the calling directory only: call it from the directory's
+# own scope, in a directory that holds C-ABI libraries alone (src/, platform/).
 function(hv_c_abi_library target version_script)
+  set(CMAKE_CXX_IMPLICIT_LINK_LIBRARIES "" PARENT_SCOPE)
   target_compile_options(${target} PRIVATE
     $<$<COMPILE_LANGUAGE:CXX>:-fno-exceptions -fno-rtti -fno-threadsafe-statics>)
   set_target_properties(${target} PROPERTIES
@@ -39,7 +46,3 @@ function(hv_c_abi_library target version_script)
   target_link_options(${target} PRIVATE "LINKER:--version-script=${version_script}"
                       "LINKER:--as-needed" "LINKER:--no-undefined")
 endfunction()
-
-# CMake adds the C++ runtime to a C-linked target made of C++ objects; the C ABI
-# libraries must not depend on it (executables link with the C++ driver anyway).
-set(CMAKE_CXX_IMPLICIT_LINK_LIBRARIES "")
