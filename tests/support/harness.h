@@ -1,9 +1,8 @@
-// The test harness. A case runs on the machine as it is, as any user, its working
-// directory a private home area that HV_DATADIR names (a fresh directory under /tmp,
-// removed afterwards). Only a case whose full name contains "Installed" controls the
-// installation's fixed files or acts as other users: tests/support/sandbox_run gives
-// it a private mount namespace, or skips it (status 77) where none can be entered, and
-// the main lays out a fresh installation there (and runs no such case anywhere else):
+// The test harness. A case runs on the machine as it is, as any user, in a private home
+// area that HV_DATADIR names (a fresh directory under /tmp, removed afterwards). Only a case
+// whose name contains "Installed" controls the installation's fixed files or acts as other
+// users: sandbox_run gives it a private mount namespace (or skips it, status 77, where none
+// can be entered) and the main lays out a fresh installation there, and nowhere else:
 //   /opt            tmpfs, with /opt/morvek/bin
 //   /srv            tmpfs, with the home area /srv/mail
 //   /tmp            tmpfs
@@ -21,17 +20,16 @@ namespace hv::test {
 inline constexpr uid_t kMorvekUid = 4242;
 inline constexpr gid_t kMorvekGid = 4242;
 
-// Lays out the installation inside sandbox_run's namespace, else the private home area;
-// true in the namespace. Ends the process with one line on stderr if it cannot.
+// Lays out the installation inside sandbox_run's namespace (and returns true), else the
+// private home area. Ends the process with one line on stderr if it cannot.
 bool set_up();
-// Removes the private home area, if there is one.
 void tear_down();
 
 // The home area, or a path below it.
 std::string home(std::string_view below = {});
 
-// True as the real root: children can drop to other users, and the installation's /usr
-// is a writable overlay. False as another user or in a user namespace.
+// True as the real root (not in a user namespace): children can drop to other users, and
+// the installation's /usr is a writable overlay.
 bool real_root();
 
 // Creates (or replaces) a file with this content, making missing parent directories.

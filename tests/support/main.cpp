@@ -7,8 +7,7 @@
 #include "harness.h"
 
 int main(int argc, char **argv) {
-    // The "threadsafe" style re-executes the binary, which under qemu-i386 means
-    // leaving the emulator; forking death tests work under qemu and in the sandbox.
+    // The "threadsafe" style re-executes the binary, leaving qemu-i386.
     GTEST_FLAG_SET(death_test_style, "fast");
     testing::InitGoogleTest(&argc, argv);
     // Listing happens at build time, where there is no root and no namespace.
@@ -21,9 +20,8 @@ int main(int argc, char **argv) {
     }
     int status = RUN_ALL_TESTS();
     hv::test::tear_down();
-    // CTest runs one case per process by name: a name that no longer matches (a
-    // renamed case, a parameter name that changes between runs, an Installed case
-    // outside sandbox_run) must not pass.
+    // CTest runs one case per process by name: a name that no longer matches (a renamed
+    // case, an Installed case outside sandbox_run) must not pass.
     if (testing::UnitTest::GetInstance()->test_to_run_count() == 0) {
         fprintf(stderr, "hv-test: no test matches the filter \"%s\"\n",
                 GTEST_FLAG_GET(filter).c_str());

@@ -1,6 +1,5 @@
-// Lays out what a test runs on (harness.h): a private home area, or inside the mount
-// namespace that sandbox_run made for this process the installation, whose mounts all
-// vanish with the namespace.
+// Lays out what a test runs on (harness.h): a private home area, or, inside the mount
+// namespace sandbox_run made, the installation, whose mounts vanish with the namespace.
 #include <fcntl.h>
 #include <sys/mount.h>
 #include <sys/stat.h>
@@ -24,21 +23,11 @@ namespace hv::test {
 namespace {
 
 constexpr const char *kInstalledHome = "/srv/mail";
+constexpr const char *kFreshMounts[] = {"/opt", "/srv", "/tmp"};
 
 constinit bool g_real_root = false;
 constinit char g_private_home[] = "/tmp/hv-test-XXXXXX";  // a template until made
 constinit const char *g_home = nullptr;
-
-// The directories that hide under a fresh tmpfs and that must stay reachable:
-// the build tree (a test may run a tool built there, and the sanitizers read
-// the libraries back to symbolise a report) and the source tree.
-constexpr const char *kKeptDirs[] = {HV_TEST_BUILD_DIR, HV_TEST_SOURCE_DIR};
-constexpr const char *kFreshMounts[] = {"/opt", "/srv", "/tmp"};
-
-struct KeptDir {
-    std::string path;
-    int fd;
-};
 
 [[noreturn]] void fail(const char *what, const std::string &path, int err) {
     fprintf(stderr, "hv-test: %s %s: %s\n", what, path.c_str(), strerror(err));
@@ -53,19 +42,13 @@ bool in_sandbox_namespace() {
            std::to_string(st.st_ino) == recorded;
 }
 
-// Root inside a user namespace (ours without root, a rootless container) may
-// mount but cannot act as other users: only the first namespace's identity map
-// can.
+// Root inside a user namespace (ours without root, a rootless container) may mount but
+// cannot act as other users: only the first namespace's identity map can.
 bool in_initial_user_namespace() {
     std::ifstream map("/proc/self/uid_map");
     unsigned long inside = 1, outside = 1, count = 0;
     map >> inside >> outside >> count;
     return map && inside == 0 && outside == 0 && count == 4294967295UL && !(map >> inside);
-}
-
-bool lies_under(const std::string &path, const char *dir) {
-    const size_t len = strlen(dir);
-    return path.compare(0, len, dir) == 0 && path.size() > len && path[len] == '/';
 }
 
 void make_dirs(const std::string &path) {
@@ -80,37 +63,40 @@ void mount_tmpfs(const char *dir, const char *options) {
     if (mount("tmpfs", dir, "tmpfs", 0, options) != 0) fail("cannot mount a tmpfs on", dir, errno);
 }
 
-std::vector<KeptDir> hold_kept_dirs() {
-    std::vector<KeptDir> kept;
-    for (const char *dir : kKeptDirs) {
-        if (std::none_of(std::begin(kFreshMounts), std::end(kFreshMounts),
-                         [dir](const char *mount) { return lies_under(dir, mount); }))
-            continue;
-        const int fd = open(dir, O_PATH | O_DIRECTORY | O_CLOEXEC);
-        if (fd < 0) fail("cannot open", dir, errno);
-        kept.push_back({dir, fd});
+// The trees a fresh mount would hide and that must stay reachable: the build tree (a test
+// runs the tools built there, and the sanitizers read its libraries back to symbolise a
+// report) and the source tree. Held open before the mounts, bound back after them, a tree
+// nested in the other last.
+struct Kept {
+    std::string path;
+    int fd;
+};
+
+std::vector<Kept> hold_trees() {
+    std::vector<Kept> kept;
+    for (const std::string tree : {HV_TEST_BUILD_DIR, HV_TEST_SOURCE_DIR}) {
+        for (const char *mount : kFreshMounts)
+            if (tree.starts_with(std::string(mount) + "/"))
+                kept.push_back({tree, open(tree.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC)});
     }
-    // A tree nested in another is bound after it, or the outer bind would hide
-    // it.
     std::sort(kept.begin(), kept.end(),
-              [](const KeptDir &a, const KeptDir &b) { return a.path.size() < b.path.size(); });
+              [](const Kept &a, const Kept &b) { return a.path.size() < b.path.size(); });
     return kept;
 }
 
-void bind_back(const std::vector<KeptDir> &kept) {
-    for (const KeptDir &dir : kept) {
-        make_dirs(dir.path);
-        const std::string source = "/proc/self/fd/" + std::to_string(dir.fd);
-        if (mount(source.c_str(), dir.path.c_str(), nullptr, MS_BIND | MS_REC, nullptr) != 0)
-            fail("cannot keep the build tree at", dir.path, errno);
-        close(dir.fd);
+void bind_back(const std::vector<Kept> &kept) {
+    for (const Kept &tree : kept) {
+        make_dirs(tree.path);
+        const std::string source = "/proc/self/fd/" + std::to_string(tree.fd);
+        if (mount(source.c_str(), tree.path.c_str(), nullptr, MS_BIND | MS_REC, nullptr) != 0)
+            fail("cannot keep the build tree at", tree.path, errno);
+        close(tree.fd);
     }
 }
 
-// A writable layer over a host directory. The upper layers live on a tmpfs
-// mounted on /opt for the moment; the real /opt tmpfs later covers it, and the
-// overlays keep it alive. Files put in the upper layer before the mount hide
-// the host's.
+// A writable layer over a host directory. The upper layers live on a tmpfs mounted on /opt
+// for the moment, which the real /opt tmpfs later covers and the overlays keep alive.
+// Files put in the upper layer before the mount hide the host's.
 std::string layer(const char *dir, const char *part) {
     return std::string("/opt/layers") + dir + "/" + part;
 }
@@ -125,10 +111,9 @@ void overlay(const char *dir) {
         fail("cannot mount a writable overlay on", dir, errno);
 }
 
-// Root and the morvek account alone in the account files, no system zone; the rest
-// of /etc (nsswitch.conf, ld.so.cache, localtime) stays the host's. A user namespace
-// cannot copy up a file of an unmapped owner, so every file a test rewrites starts
-// in the upper layer.
+// Root and the morvek account alone in the account files, no system zone; the rest of /etc
+// stays the host's. A user namespace cannot copy up a file of an unmapped owner, so every
+// file a test rewrites starts in the upper layer.
 void private_etc() {
     const std::string upper = layer("/etc", "upper/");
     const std::string uid = std::to_string(kMorvekUid), gid = std::to_string(kMorvekGid);
@@ -149,7 +134,7 @@ void drop_site_strings() {
 }
 
 void install() {
-    std::vector<KeptDir> kept = hold_kept_dirs();
+    const std::vector<Kept> kept = hold_trees();
     mount_tmpfs("/opt", "mode=0700");
     private_etc();
     if (g_real_root) {

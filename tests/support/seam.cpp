@@ -1,7 +1,6 @@
-// The fault seam. Test and fuzz programs are linked with -rdynamic, so these
-// definitions are the ones the dynamic linker binds libhv_ext's calls to; each
-// finds the call behind it (the stand-in's, or the C library's sleep) with
-// dlsym(RTLD_NEXT) on first use.
+// The fault seam. Test and fuzz programs are linked with -rdynamic, so the dynamic linker
+// binds libhv_ext's calls to these definitions; each finds the call behind it (the
+// stand-in's, or the C library's sleep) with dlsym(RTLD_NEXT) on first use.
 #include "seam.h"
 
 #include <dlfcn.h>
@@ -27,20 +26,20 @@
 
 namespace {
 
-// What a scripted fault makes a call return.
+// What a failing call returns.
 enum class Fails {
     kMinusOne,  // -1 (EOF for sxl_fclose)
     kNull,
     kErrno,     // the error number itself
     kCloses,    // -1, after closing for real
-    kReleases,  // the error number, after unlocking for real: a lock left held
-                // would only deadlock the next caller, which no system does
-    kNever,     // hq_UsingValgrind and sleep have no failure value: they cannot be scripted
+    kReleases,  // the error number, after unlocking for real: a lock left held would only
+                // deadlock the next caller, which no system does
+    kNever,     // hq_UsingValgrind and sleep cannot fail
 };
 
-// One row per call: return type, name, parameters, arguments, failure value, the
-// errno a failure of it usually carries, and whether the definition is generated
-// (G) or written out below (S).
+// One row per call: return type, name, parameters, arguments, failure value, the errno a
+// failure of it usually carries, and whether the definition is generated (G) or written
+// out below (S).
 #define HV_SEAM_CALLS(X)                                                                        \
     X(int, sxl_open, (const char *p, int f, mode_t m), (p, f, m), kMinusOne, ENOENT, G)         \
     X(int, sxl_close, (int fd), (fd), kCloses, EIO, G)                                          \
@@ -91,47 +90,44 @@ enum Id : int {
 #define HV_SEAM_ID(ret, name, params, args, fails, err, how) id_##name,
     HV_SEAM_CALLS(HV_SEAM_ID)
 #undef HV_SEAM_ID
-    kCallCount
+        kCallCount
 };
 
+// Only the count is atomic: the thread stress test makes calls from many threads, but
+// faults are scripted and armed by single-threaded tests alone.
 struct Row {
     const char *name;
     Fails fails;
     int usual_err;
-    std::atomic<void *> real;
     std::atomic<long> count;
-    std::atomic<int> scripted_left;  // of script(): calls still to fail, or kForever
-    std::atomic<int> scripted_err;
-    std::atomic<void (*)()> hook;           // of before_call
-    long count_when_armed;                  // by fail_nth
-    std::atomic<long> first_failed_by_nth;  // its ordinal since fail_nth, or 0
+    int scripted_left;  // calls still to fail, or kForever
+    int scripted_err;
+    void (*hook)();
+    long count_when_armed;  // by fail_nth
+    long failed_by_nth;     // the ordinal since then of the first call the fault met, or 0
 };
 
 constinit Row rows[kCallCount] = {
 #define HV_SEAM_ROW(ret, name, params, args, fails, err, how) \
-    {#name, Fails::fails, err, {}, {}, {}, {}, {}, 0, {}},
+    {#name, Fails::fails, err, {}, 0, 0, nullptr, 0, 0},
     HV_SEAM_CALLS(HV_SEAM_ROW)
 #undef HV_SEAM_ROW
 };
 
-// How a call is to fail: with this errno, or (reads and writes) by moving half its bytes.
-struct Injected {
-    int err;
-    bool half;
+// The fault of fail_nth.
+struct Armed {
+    long target;  // 0: none armed
+    long count;
+    hv::test::Nth mode;
+    bool reached;
+    int hit;  // the Id of the first call failed, or -1
 };
-
-// The fault of fail_nth: nth_target is 0 while none is armed.
-constinit std::atomic<long> nth_target{0};
-constinit std::atomic<long> nth_count{0};
-constinit std::atomic<hv::test::Nth> nth_mode{hv::test::Nth::kOnce};
-constinit std::atomic<bool> nth_reached{false};
-constinit std::atomic<int> nth_hit_id{-1};
-constinit std::atomic<long> nth_hit_ordinal{0};
+constinit Armed armed = {0, 0, hv::test::Nth::kOnce, false, -1};
 
 constexpr int kNotPretended = INT_MIN;
-constinit std::atomic<int> valgrind_answer{kNotPretended};
+constinit int valgrind_answer = kNotPretended;
 constexpr long long kClockRuns = LLONG_MIN;
-constinit std::atomic<long long> stopped_clock{kClockRuns};
+constinit long long stopped_clock = kClockRuns;
 
 // The files of serve_file; a null path is a free slot.
 struct Served {
@@ -139,8 +135,7 @@ struct Served {
     const char *content;
     std::size_t size;
 };
-constexpr int kServed = 8;
-constinit Served served[kServed] = {};
+constinit Served served[8] = {};
 
 Served *served_at(const char *path) {
     for (Served &file : served)
@@ -154,59 +149,54 @@ Served *served_at(const char *path) {
 }
 
 Row &row_named(const char *name) {
-    for (Row &row : rows) {
+    for (Row &row : rows)
         if (name != nullptr && strcmp(row.name, name) == 0) return row;
-    }
     die("no such call", name != nullptr ? name : "(null)");
 }
 
-template <typename Fn>
-Fn real(Id id) {
-    Row &row = rows[id];
-    void *fn = row.real.load(std::memory_order_acquire);
-    if (fn == nullptr) {
-        fn = dlsym(RTLD_NEXT, row.name);
-        if (fn == nullptr) die("no library behind the seam defines", row.name);
-        row.real.store(fn, std::memory_order_release);
-    }
-    return reinterpret_cast<Fn>(fn);
+template <Id id, typename Fn>
+Fn real() {
+    static const Fn fn = [] {
+        void *found = dlsym(RTLD_NEXT, rows[id].name);
+        if (found == nullptr) die("no library behind the seam defines", rows[id].name);
+        return reinterpret_cast<Fn>(found);
+    }();
+    return fn;
 }
 
-// Whether the call is the one fail_nth aims at, or one after it that fails too.
+// How a call is to fail: with this errno, or (reads and writes) by moving half its bytes.
+struct Injected {
+    int err;
+    bool half;
+};
+
+// Whether the call, the `made`-th of its name, is the one fail_nth aims at, or one after
+// it that fails too.
 bool take_nth(Id id, long made, Injected *out) {
-    const long target = nth_target.load(std::memory_order_acquire);
-    if (target == 0 || rows[id].fails == Fails::kNever) return false;
-    const long count = nth_count.fetch_add(1, std::memory_order_relaxed) + 1;
-    const hv::test::Nth mode = nth_mode.load(std::memory_order_relaxed);
-    if (count < target || (count > target && mode != hv::test::Nth::kPersistent)) return false;
-    nth_reached.store(true, std::memory_order_relaxed);
-    const bool transfer = id == id_sxl_read || id == id_sxl_write;
-    if (mode == hv::test::Nth::kShort && !transfer) return false;
-    const long ordinal = made - rows[id].count_when_armed;
-    long never = 0;
-    rows[id].first_failed_by_nth.compare_exchange_strong(never, ordinal);
-    int none = -1;
-    if (nth_hit_id.compare_exchange_strong(none, id))
-        nth_hit_ordinal.store(ordinal, std::memory_order_relaxed);
-    *out = {rows[id].usual_err, mode == hv::test::Nth::kShort};
+    Row &row = rows[id];
+    if (armed.target == 0 || row.fails == Fails::kNever) return false;
+    const long count = ++armed.count;
+    const bool persistent = armed.mode == hv::test::Nth::kPersistent;
+    if (count < armed.target || (count > armed.target && !persistent)) return false;
+    armed.reached = true;
+    const bool half = armed.mode == hv::test::Nth::kShort;
+    if (half && id != id_sxl_read && id != id_sxl_write) return false;
+    if (row.failed_by_nth == 0) row.failed_by_nth = made - row.count_when_armed;
+    if (armed.hit < 0) armed.hit = id;
+    *out = {row.usual_err, half};
     return true;
 }
 
-// Counts the call and says whether it is one of the scripted failures.
+// Counts the call and says whether it is to fail.
 bool take_fault(Id id, Injected *out) {
     Row &row = rows[id];
-    if (void (*hook)() = row.hook.load(std::memory_order_acquire)) hook();
+    if (row.hook != nullptr) row.hook();
     const long made = row.count.fetch_add(1, std::memory_order_relaxed) + 1;
     if (take_nth(id, made, out)) return true;
-    int left = row.scripted_left.load(std::memory_order_acquire);
-    while (left != 0) {
-        if (left == hv::test::kForever ||
-            row.scripted_left.compare_exchange_weak(left, left - 1, std::memory_order_acquire)) {
-            *out = {row.scripted_err.load(std::memory_order_relaxed), false};
-            return true;
-        }
-    }
-    return false;
+    if (row.scripted_left == 0) return false;
+    if (row.scripted_left != hv::test::kForever) --row.scripted_left;
+    *out = {row.scripted_err, false};
+    return true;
 }
 
 template <typename R, typename Call>
@@ -223,22 +213,22 @@ R pass(Id id, Call call) {
 }
 
 // sxl_read and sxl_write: a short one moves half the bytes for real.
-template <typename Buf>
-ssize_t transfer(Id id, int fd, Buf buf, size_t count) {
-    using Fn = ssize_t (*)(int, Buf, size_t);
+template <Id id, typename Buf>
+ssize_t transfer(int fd, Buf buf, size_t count) {
+    const auto call = real<id, ssize_t (*)(int, Buf, size_t)>();
     Injected fault;
-    if (!take_fault(id, &fault)) return real<Fn>(id)(fd, buf, count);
-    if (fault.half) return real<Fn>(id)(fd, buf, (count + 1) / 2);
+    if (!take_fault(id, &fault)) return call(fd, buf, count);
+    if (fault.half) return call(fd, buf, (count + 1) / 2);
     errno = fault.err;
     return -1;
 }
 
 }  // namespace
 
-#define HV_SEAM_DEFINE_G(ret, name, params, args, fails, err)                               \
-    extern "C" ret name params {                                                            \
-        return pass<ret>(id_##name,                                                         \
-                         [&]() -> ret { return real<decltype(&::name)>(id_##name) args; }); \
+#define HV_SEAM_DEFINE_G(ret, name, params, args, fails, err)                                 \
+    extern "C" ret name params {                                                              \
+        return pass<ret>(id_##name,                                                           \
+                         [&]() -> ret { return real<id_##name, decltype(&::name)>() args; }); \
     }
 #define HV_SEAM_DEFINE_S(ret, name, params, args, fails, err)
 #define HV_SEAM_DEFINE(ret, name, params, args, fails, err, how) \
@@ -247,36 +237,33 @@ HV_SEAM_CALLS(HV_SEAM_DEFINE)
 #undef HV_SEAM_DEFINE
 
 extern "C" ssize_t sxl_read(int fd, void *buf, size_t count) {
-    return transfer(id_sxl_read, fd, buf, count);
+    return transfer<id_sxl_read>(fd, buf, count);
 }
 
 extern "C" ssize_t sxl_write(int fd, const void *buf, size_t count) {
-    return transfer(id_sxl_write, fd, buf, count);
+    return transfer<id_sxl_write>(fd, buf, count);
 }
 
 extern "C" time_t sxl_time(time_t *t) {
     return pass<time_t>(id_sxl_time, [&] {
-        const long long stopped = stopped_clock.load(std::memory_order_acquire);
-        if (stopped == kClockRuns) return real<decltype(&::sxl_time)>(id_sxl_time)(t);
-        if (t != nullptr) *t = static_cast<time_t>(stopped);
-        return static_cast<time_t>(stopped);
+        if (stopped_clock == kClockRuns) return real<id_sxl_time, decltype(&::sxl_time)>()(t);
+        if (t != nullptr) *t = static_cast<time_t>(stopped_clock);
+        return static_cast<time_t>(stopped_clock);
     });
 }
 
 extern "C" unsigned sleep(unsigned seconds) {
     return pass<unsigned>(id_sleep, [&] {
-        if (stopped_clock.load(std::memory_order_acquire) == kClockRuns)
-            return real<decltype(&::sleep)>(id_sleep)(seconds);
-        stopped_clock.fetch_add(seconds, std::memory_order_relaxed);
+        if (stopped_clock == kClockRuns) return real<id_sleep, decltype(&::sleep)>()(seconds);
+        stopped_clock += seconds;
         return 0u;
     });
 }
 
-// A served file: its content from memory, or ENOENT for one served as missing.
 extern "C" FILE *sxl_fopen(const char *path, const char *mode) {
     return pass<FILE *>(id_sxl_fopen, [&]() -> FILE * {
         const Served *file = served_at(path);
-        if (file == nullptr) return real<decltype(&::sxl_fopen)>(id_sxl_fopen)(path, mode);
+        if (file == nullptr) return real<id_sxl_fopen, decltype(&::sxl_fopen)>()(path, mode);
         errno = ENOENT;
         return file->content != nullptr
                    ? fmemopen(const_cast<char *>(file->content), file->size, "r")
@@ -287,7 +274,7 @@ extern "C" FILE *sxl_fopen(const char *path, const char *mode) {
 extern "C" int sxl_stat(const char *path, sxl_statbuf *st) {
     return pass<int>(id_sxl_stat, [&] {
         const Served *file = served_at(path);
-        if (file == nullptr) return real<decltype(&::sxl_stat)>(id_sxl_stat)(path, st);
+        if (file == nullptr) return real<id_sxl_stat, decltype(&::sxl_stat)>()(path, st);
         errno = ENOENT;
         if (file->content == nullptr) return -1;
         *st = {};
@@ -299,10 +286,8 @@ extern "C" int sxl_stat(const char *path, sxl_statbuf *st) {
 
 extern "C" int hq_UsingValgrind(void) {
     return pass<int>(id_hq_UsingValgrind, [] {
-        const int pretended = valgrind_answer.load(std::memory_order_acquire);
-        return pretended != kNotPretended
-                   ? pretended
-                   : real<decltype(&::hq_UsingValgrind)>(id_hq_UsingValgrind)();
+        if (valgrind_answer != kNotPretended) return valgrind_answer;
+        return real<id_hq_UsingValgrind, decltype(&::hq_UsingValgrind)>()();
     });
 }
 
@@ -311,51 +296,40 @@ namespace hv::test {
 void script(const char *call, int err, int times) {
     Row &row = row_named(call);
     if (row.fails == Fails::kNever) die("call has no failure value to script", row.name);
-    row.scripted_err.store(err, std::memory_order_relaxed);
-    row.scripted_left.store(times, std::memory_order_release);
-}
-
-void before_call(const char *call, void (*hook)()) {
-    row_named(call).hook.store(hook, std::memory_order_release);
+    row.scripted_err = err;
+    row.scripted_left = times;
 }
 
 void clear_faults() {
-    for (Row &row : rows) row.scripted_left.store(0, std::memory_order_release);
+    for (Row &row : rows) row.scripted_left = 0;
 }
+
+void before_call(const char *call, void (*hook)()) { row_named(call).hook = hook; }
 
 long calls(const char *call) { return row_named(call).count.load(std::memory_order_relaxed); }
 
 void fail_nth(long n, Nth mode) {
-    if (n < 1) die("fail_nth needs n >= 1 for", "the n-th call");
     for (Row &row : rows) {
         row.count_when_armed = row.count.load(std::memory_order_relaxed);
-        row.first_failed_by_nth.store(0, std::memory_order_relaxed);
+        row.failed_by_nth = 0;
     }
-    nth_count.store(0, std::memory_order_relaxed);
-    nth_mode.store(mode, std::memory_order_relaxed);
-    nth_reached.store(false, std::memory_order_relaxed);
-    nth_hit_id.store(-1, std::memory_order_relaxed);
-    nth_target.store(n, std::memory_order_release);
+    armed = {n, 0, mode, false, -1};
 }
 
-void disarm_nth() { nth_target.store(0, std::memory_order_release); }
+void disarm_nth() { armed.target = 0; }
 
 NthHit nth_hit() {
-    const int id = nth_hit_id.load(std::memory_order_relaxed);
-    if (id < 0) return {nth_reached.load(std::memory_order_relaxed), nullptr, 0, 0};
-    return {true, rows[id].name, nth_hit_ordinal.load(std::memory_order_relaxed),
-            rows[id].usual_err};
+    if (armed.hit < 0) return {armed.reached, nullptr, 0};
+    return {true, rows[armed.hit].name, rows[armed.hit].failed_by_nth};
 }
 
-long nth_failed(const char *call) {
-    return row_named(call).first_failed_by_nth.load(std::memory_order_relaxed);
-}
+long nth_failed(const char *call) { return row_named(call).failed_by_nth; }
 
-void pretend_valgrind(int value) { valgrind_answer.store(value, std::memory_order_release); }
+void pretend_valgrind(int value) { valgrind_answer = value; }
 
-void set_time(long long t) { stopped_clock.store(t, std::memory_order_release); }
+void set_time(long long t) { stopped_clock = t; }
 
-long long stopped_time() { return stopped_clock.load(std::memory_order_acquire); }
+long long stopped_time() { return stopped_clock; }
 
 void serve_file(const char *path, const char *content, std::size_t size) {
     Served *slot = served_at(path);

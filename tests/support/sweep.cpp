@@ -38,7 +38,7 @@ std::string run_name(const Case &c, Nth mode, long n) {
 // Shared by every process of a run (a routine may fork) and the sweep itself.
 struct Report {
     std::atomic<bool> reached, transfer_failed;
-    std::atomic<bool> home_failed_at_exit;  // a process exit()ed with no home area
+    std::atomic<bool> home_failed;  // a process exit()ed with no home area
     std::atomic<int> completed;
     std::atomic<std::size_t> used;
     char text[16384];
@@ -46,18 +46,13 @@ struct Report {
 
 constinit Report *g_report = nullptr;
 
-// What this process met of the fault.
+// What this process met of the fault: run at exit by any process of the run that ends
+// inside the routine (the one it was called in, or one it forked), and after the routine.
 void note_fault() {
     g_report->reached = g_report->reached || nth_hit().reached;
     if (nth_failed("sxl_read") != 0 || nth_failed("sxl_write") != 0)
         g_report->transfer_failed = true;
-}
-
-// Run at exit by any process of the run that ends inside the routine: the one it
-// was called in, or one it forked.
-void note_exit() {
-    note_fault();
-    if (nth_failed("dtk_getDatadir") != 0) g_report->home_failed_at_exit = true;
+    if (nth_failed("dtk_getDatadir") != 0) g_report->home_failed = true;
 }
 
 std::set<int> open_descriptors() {
@@ -74,7 +69,7 @@ std::set<int> open_descriptors() {
 [[noreturn]] void child(const Case &c, Nth mode, long n, int capture) {
     dup2(capture, STDERR_FILENO);
     close(capture);
-    std::atexit(note_exit);
+    std::atexit(note_fault);
     if (c.setup) c.setup();
     const std::set<int> before = open_descriptors();
     fail_nth(n, mode);
@@ -84,8 +79,7 @@ std::set<int> open_descriptors() {
     note_fault();
     std::string problems;
     for (int fd : open_descriptors())
-        if (before.count(fd) == 0)
-            problems += " descriptor " + std::to_string(fd) + " left open;";
+        if (before.count(fd) == 0) problems += " descriptor " + std::to_string(fd) + " left open;";
     // A short run that cut nothing short ran as the last run of another mode did.
     const bool plain = mode == Nth::kShort && !outcome.failed();
     if (!plain && __lsan_do_recoverable_leak_check && __lsan_do_recoverable_leak_check() != 0)
@@ -94,27 +88,25 @@ std::set<int> open_descriptors() {
         problems += " result " + std::to_string(result) + " not documented;";
     if (!problems.empty()) {
         const NthHit &hit = outcome.fault;
-        std::string line = run_name(c, mode, n) + ", ";
-        line += hit.call == nullptr ? "no call failed" : std::string(hit.call) + " #" +
-                                                             std::to_string(hit.ordinal) + " " +
-                                                             strerrorname_np(hit.err);
-        line += ":" + problems + "\n";
+        const std::string met = hit.call == nullptr
+                                    ? "no call failed"
+                                    : hit.call + (" #" + std::to_string(hit.ordinal));
+        const std::string line = run_name(c, mode, n) + ", " + met + ":" + problems + "\n";
         const std::size_t at = g_report->used.fetch_add(line.size());
         if (at + line.size() <= sizeof g_report->text)
             std::memcpy(g_report->text + at, line.data(), line.size());
     }
     ++g_report->completed;
 #ifdef HV_TEST_COVERAGE
-    // The library writes its coverage counters from its destructors, which _exit
-    // skips; running note_fault once more at exit changes nothing.
+    // The library writes its coverage counters from its destructors, which _exit skips.
     std::exit(problems.empty() ? 0 : kCheckFailed);
 #else
     _exit(problems.empty() ? 0 : kCheckFailed);
 #endif
 }
 
-// Waits for the run's processes, the one started and those the routine forked:
-// each holds the write end of `alive` until it ends. What went wrong, or "".
+// Waits for the run's processes, the one started and those the routine forked: each holds
+// the write end of `alive` until it ends. What went wrong, or "".
 std::string await(pid_t pid, int alive, int capture) {
     std::string trouble;
     pollfd end = {alive, POLLIN, 0};
@@ -128,7 +120,7 @@ std::string await(pid_t pid, int alive, int capture) {
     std::string err(kStderrShown, '\0');
     err.resize(std::max<ssize_t>(0, pread(capture, err.data(), err.size(), 0)));
     // A process the routine forked may be the one it ended, its caller exiting 0.
-    const bool ended = g_report->home_failed_at_exit && (code == kNoHomeStatus || code == 0) &&
+    const bool ended = g_report->home_failed && (code == kNoHomeStatus || code == 0) &&
                        err.find(kNoHomeMessage) != std::string::npos;
     if (WIFSIGNALED(status)) trouble += " died of signal " + std::to_string(WTERMSIG(status)) + ";";
     if (code > 0 && code != kCheckFailed && !ended)
@@ -152,8 +144,7 @@ void run(const Case &c, Nth mode, long n, int capture, std::string &failures) {
     if (ready) close(alive[1]);
     const std::string trouble = pid < 0 ? " cannot start;" : await(pid, alive[0], capture);
     if (ready) close(alive[0]);
-    if (!trouble.empty())
-        failures += run_name(c, mode, n) + ":" + trouble + "\n";
+    if (!trouble.empty()) failures += run_name(c, mode, n) + ":" + trouble + "\n";
     failures.append(g_report->text, std::min(g_report->used.load(), sizeof g_report->text));
 }
 
@@ -169,12 +160,10 @@ std::string sweep(const Case &c) {
         mmap(nullptr, sizeof(Report), PROT_READ | PROT_WRITE, MAP_SHARED | MAP_ANONYMOUS, -1, 0);
     if (shared == MAP_FAILED) return "no shared memory for the report";
     g_report = static_cast<Report *>(shared);
-    char name[] = "/tmp/sweep-stderr-XXXXXX";
-    const int capture = mkstemp(name);
-    unlink(name);
+    const int capture = memfd_create("sweep-stderr", 0);
     std::string failures;
-    // The n-th call is the same whether the fault fails it or cuts it short, so
-    // the short mode needs only the n at which the once mode met a read or write.
+    // The n-th call is the same whether the fault fails it or cuts it short, so the short
+    // mode needs only the n at which the once mode met a read or write.
     std::vector<long> transfers;
     for (Nth mode : {Nth::kOnce, Nth::kPersistent}) {
         bool reached = true;
@@ -183,8 +172,9 @@ std::string sweep(const Case &c) {
             reached = g_report->reached;
             if (mode == Nth::kOnce && g_report->transfer_failed) transfers.push_back(n);
         }
-        if (reached) failures += std::string(c.label) + ": call " + std::to_string(kMaxN) +
-                                 " is still made\n";
+        if (reached)
+            failures +=
+                std::string(c.label) + ": call " + std::to_string(kMaxN) + " is still made\n";
     }
     for (long n : transfers) run(c, Nth::kShort, n, capture, failures);
     close(capture);
