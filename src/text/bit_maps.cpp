@@ -216,10 +216,9 @@ template <bool kFewWords>
 [[gnu::noinline]] int find_long_run(const unsigned char *map, int size, int nbits, int start) {
     const Run run = run_of(size, nbits);
     if (!kFewWords && run.k <= kWordBytes / 2) return find_by_windows(map, size, run, start);
-    int i = start;
-    while (i < run.lim) {
+    for (int i = start;;) {
         i = kFewWords ? zero_byte_from(map, i, run.lim) : next_zero(map, i, run.lim);
-        if (i == run.lim) break;
+        if (i >= run.lim) return -1;
         const int used = kFewWords ? nonzero_byte_from(map, i + 1, i + run.k)
                                    : next_nonzero(map, i + 1, i + run.k);
         if (used < i + run.k) {
@@ -230,7 +229,6 @@ template <bool kFewWords>
             return bit_index(i, 0);
         }
     }
-    return -1;
 }
 
 // Runs of 9 bits or more from byte start.
