@@ -1,10 +1,11 @@
-// The fuzz program: `hv_fuzz NAME ...` runs the entry point NAME (the table at the
-// end) under libFuzzer (make fuzz), or in the test builds once on each input file
-// named, each in a fresh process: the caches the library keeps for a process's life
-// are then filled from that input alone. glob, crc16 and bit_maps hold the library
-// against references far simpler than its code (fuzz/reference/); the others look
-// for crashes and sanitizer reports, and check only rules no input can bend. Files
-// the library reads are served from memory by the fault seam (tests/support/seam.h).
+// The fuzz program: it runs the entry point NAME (the table at the end) under
+// libFuzzer (make fuzz: HV_FUZZ_ENTRY=NAME hv_fuzz), or in the test builds once on
+// each input file named (hv_fuzz NAME FILE...), each in a fresh process: the caches
+// the library keeps for a process's life are then filled from that input alone.
+// glob, crc16 and bit_maps hold the library against references far simpler than its
+// code (fuzz/reference/); the others look for crashes and sanitizer reports, and
+// check only rules no input can bend. Files the library reads are served from memory
+// by the fault seam (tests/support/seam.h).
 
 #include <pwd.h>
 #include <sys/wait.h>
@@ -205,12 +206,9 @@ void round_trip(const char *path) {
     const Text short_name(new char[kPathMax]), back(new char[kPathMax]);
     if (token(path) || ext_GetShortFName(path, short_name.get()) != 1 || !token(short_name.get()))
         return;
-    for (const char *own : {"~/bin", "~/diag", "~/newconfig"}) {
-        const std::size_t n = std::strlen(own);
-        if (std::strncmp(short_name.get(), own, n) == 0 &&
-            (short_name[n] == '\0' || short_name[n] == '/'))
-            return;
-    }
+    const std::string folder(short_name.get() + 2, std::strcspn(short_name.get() + 2, "/"));
+    if (short_name[0] == '~' && (folder == "bin" || folder == "diag" || folder == "newconfig"))
+        return;
     check(ext_GetActualFName(short_name.get(), back.get()) != nullptr &&
               std::strcmp(back.get(), path) == 0,
           "a short name does not resolve to its path");
@@ -302,17 +300,12 @@ constexpr Entry kEntries[] = {
     {"play_pen", play_pen, true},
 };
 
-const Entry *find(const char *name) {
-    for (const Entry &entry : kEntries)
-        if (name != nullptr && std::strcmp(entry.name, name) == 0) return &entry;
-    return nullptr;
-}
-
 const Entry &choose(const char *name) {
     setenv("HV_DATADIR", "/srv/mail", 1);
     unsetenv("HV_SITE_TIMEZONE_NAME");  // a site setting would win over /etc/timezone
-    if (const Entry *entry = find(name)) return *entry;
-    std::fprintf(stderr, "usage: hv_fuzz NAME INPUT...; NAME is one of:");
+    for (const Entry &entry : kEntries)
+        if (name != nullptr && std::strcmp(entry.name, name) == 0) return entry;
+    std::fprintf(stderr, "usage: hv_fuzz NAME FILE..., HV_FUZZ_ENTRY=NAME under libFuzzer; NAME:");
     for (const Entry &entry : kEntries) std::fprintf(stderr, " %s", entry.name);
     std::fprintf(stderr, "\n");
     std::exit(2);
@@ -336,28 +329,13 @@ bool run_alone(const Entry &entry, Bytes in, bool clean_exit) {
 }  // namespace
 
 #ifdef HV_LIBFUZZER
-namespace {
-constinit const Entry *g_entry = nullptr;
-}
-
-// The name is the first argument; it is kept in the environment for the
-// processes that libFuzzer starts from this one with arguments of its own.
-extern "C" int LLVMFuzzerInitialize(int *argc, char ***argv) {
-    if (*argc > 1 && find((*argv)[1]) != nullptr) {
-        setenv("HV_FUZZ_ENTRY", (*argv)[1], 1);
-        (*argv)[1] = (*argv)[0];
-        ++*argv;
-        --*argc;
-    }
-    g_entry = &choose(std::getenv("HV_FUZZ_ENTRY"));
-    return 0;
-}
-
+// libFuzzer owns the command line: the entry is named in the environment.
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size) {
-    if (!g_entry->once)
-        g_entry->run({data, size});
+    static const Entry &entry = choose(std::getenv("HV_FUZZ_ENTRY"));
+    if (!entry.once)
+        entry.run({data, size});
     else
-        check(run_alone(*g_entry, {data, size}, false), "a fresh process ended badly");
+        check(run_alone(entry, {data, size}, false), "a fresh process ended badly");
     hv::test::forget_files();  // served from memory that is gone now
     return 0;
 }
