@@ -30,6 +30,7 @@
 
 namespace {
 
+namespace ref = hv::reference;
 constexpr std::size_t kPathMax = HV_EXT_PATH_MAX;
 
 struct Bytes {
@@ -83,8 +84,8 @@ void glob(Bytes in) {
     for (const char *p = pattern.get(); *p != '\0'; ++p)
         if (*p == '*' && (steps *= static_cast<double>(std::strlen(string.get()) + 1)) > 2e5)
             return;
-    check(exact == hv::reference::glob(string.get(), pattern.get(), false), "ext_glob");
-    check(folded == hv::reference::glob(string.get(), pattern.get(), true), "ext_globcase");
+    check(exact == ref::glob(string.get(), pattern.get(), false), "ext_glob");
+    check(folded == ref::glob(string.get(), pattern.get(), true), "ext_globcase");
 }
 
 // Over the input and its tails from every offset up to 8, so that the eight-byte
@@ -93,7 +94,7 @@ void crc16(Bytes in) {
     const int length = static_cast<int>(std::min<std::size_t>(in.size, 1 << 20));
     for (int offset = 0; offset <= 8 && offset <= length; ++offset)
         check(ext_CRC16(in.data + offset, length - offset) ==
-                  hv::reference::crc16(in.data + offset, length - offset),
+                  ref::crc16(in.data + offset, length - offset),
               "ext_CRC16 and the bitwise CRC differ");
     check(ext_CRC16(in.data, -length) == 0, "ext_CRC16 of a negative length");
 }
@@ -135,11 +136,10 @@ void bit_maps(Bytes in) {
         map[i] = fill < 2            ? (fill == 0 ? 0 : 0xFF)
                  : pattern.size != 0 ? pattern.data[i % pattern.size]
                                      : 0;
-    for (int bit = 0, used = 0; fill == 3 && bit < size * 8; used = !used) {
+    for (int bit = 0, used = 0, n = 0; fill == 3 && bit < size * 8; bit += n, used = !used) {
         state = state * 1103515245u + 12345u;
-        for (int n = static_cast<int>(state >> 16) % 97 + 1; n > 0 && bit < size * 8; --n, ++bit)
-            map[bit >> 3] = static_cast<unsigned char>(used ? map[bit >> 3] | 1 << (bit & 7)
-                                                            : map[bit >> 3] & ~(1 << (bit & 7)));
+        n = static_cast<int>(state >> 16) % 97 + 1;
+        ref::set_bits(map, size, bit, n, used);
     }
     if (bytes != 0) std::memcpy(model.get(), map, bytes);
     while (in.size != 0) {
@@ -147,16 +147,15 @@ void bit_maps(Bytes in) {
         const int a = take_number(in, size), b = take_number(in, size),
                   set = static_cast<int>(op >> 2);
         if ((op & 3) == 0)
-            check(
-                ext_FindBits(map, size, a, b) == hv::reference::find_bits(model.get(), size, a, b),
-                "ext_FindBits");
+            check(ext_FindBits(map, size, a, b) == ref::find_bits(model.get(), size, a, b),
+                  "ext_FindBits");
         if ((op & 3) == 1) {
             ext_SetBits(map, size, a, b, set);
-            hv::reference::set_bits(model.get(), size, a, b, set);
+            ref::set_bits(model.get(), size, a, b, set);
         }
         if ((op & 3) == 2)
             check(ext_CheckBits(map, size, a, b, set) ==
-                      hv::reference::check_bits(model.get(), size, a, b, set),
+                      ref::check_bits(model.get(), size, a, b, set),
                   "ext_CheckBits");
         if ((op & 3) == 3 && bytes != 0)
             map[static_cast<unsigned>(a) % bytes] = model[static_cast<unsigned>(a) % bytes] =
