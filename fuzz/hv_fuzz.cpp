@@ -199,12 +199,15 @@ bool token(const char *name) {
     return (name[0] == '~' || name[0] == '@' || name[0] == '^') && name[1] == '/';
 }
 
-// A path that is no token and shortens to a "~/" or "@/" form resolves back to
-// itself, but for the installation's own folders, which "~/" names too.
+// A token that fits is its own short name. A path that is no token and shortens to a
+// "~/" or "@/" form resolves back to itself, but for the installation's own folders,
+// which "~/" names too.
 void round_trip(const char *path) {
     const Text short_name(new char[kPathMax]), back(new char[kPathMax]);
-    if (token(path) || ext_GetShortFName(path, short_name.get()) != 1 || !token(short_name.get()))
-        return;
+    const int shortened = ext_GetShortFName(path, short_name.get());
+    if (token(path) && std::strlen(path) < kPathMax)
+        check(shortened == 1 && std::strcmp(short_name.get(), path) == 0, "a token shortened");
+    if (token(path) || shortened != 1 || !token(short_name.get())) return;
     const std::string folder(short_name.get() + 2, std::strcspn(short_name.get() + 2, "/"));
     if (short_name[0] == '~' && (folder == "bin" || folder == "diag" || folder == "newconfig"))
         return;
@@ -239,7 +242,9 @@ void tokens(Bytes in) {
     round_trip(name.get());
     if (ext_GetActualFName(name.get(), out.get()) != nullptr) round_trip(out.get());
     ext_BaseName(name.get());
-    ext_CheckFileName(name.get());
+    const char *alnum = "0123456789ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz";
+    check(ext_CheckFileName(name.get()) == (name[std::strspn(name.get(), alnum)] == '\0'),
+          "ext_CheckFileName");
 }
 
 // Input: the alias, a NUL, "/etc/timezone", a NUL, the map "~/sys/TimeZoneMap".
