@@ -189,8 +189,9 @@ void lang(Bytes in) {
     const Text dir1 = text(take_part(in)), dir2 = text(in);
     const char *dir = ext_langtodir(lang.get());
     check(dir == nullptr || std::strlen(dir) <= 40, "ext_langtodir: longer than its buffer");
-    ext_langtojlang(jlang.get());
-    ext_langtolandt(landt.get());
+    check(
+        ext_langtojlang(jlang.get()) == jlang.get() && ext_langtolandt(landt.get()) == landt.get(),
+        "a language code not cut in place");
     const char *path = ext_BuildCatDir(dir1.get(), dir2.get());
     check(path == nullptr || std::strlen(path) < kPathMax, "ext_BuildCatDir: longer than a path");
 }
@@ -247,13 +248,19 @@ void tokens(Bytes in) {
           "ext_CheckFileName");
 }
 
-// Input: the alias, a NUL, "/etc/timezone", a NUL, the map "~/sys/TimeZoneMap".
+// Input: the alias, a NUL, a zone name, a NUL, the map "~/sys/TimeZoneMap". The
+// name, without line ends and cut to fit a line, is given quoted in "/etc/timezone"
+// after blank and comment lines: it is what comes back.
 void timezone(Bytes in) {
     const Text alias = text(take_part(in));
-    serve("/etc/timezone", take_part(in));
+    const Bytes part = take_part(in);
+    std::string name(part.data, part.data + std::min<std::size_t>(part.size, 1000));
+    std::erase_if(name, [](char c) { return c == '\n' || c == '\0'; });
+    const std::string file = "\n \tindented\n#comment\n\"" + name + "\"\n";
+    hv::test::serve_file("/etc/timezone", file.data(), file.size());
     serve("/srv/mail/sys/TimeZoneMap", in);
     const char *zone = ext_GetSystemTimezoneName();
-    check(zone == nullptr || std::strlen(zone) < 1023, "ext_GetSystemTimezoneName: too long");
+    check(zone != nullptr && zone == name, "ext_GetSystemTimezoneName: not the file's name");
     const Text tzid(new char[80]);
     ext_GetTZIDFromAlias(alias.get(), tzid.get());
     check(std::strlen(tzid.get()) < 80, "ext_GetTZIDFromAlias: longer than its buffer");
