@@ -1,13 +1,11 @@
-// The fuzz program: `hv_fuzz NAME ...` runs the entry point NAME (the table at the
-// end) under libFuzzer (make fuzz), or, in the test builds, once on each input
-// file named, every input in a fresh process, so that the caches the library
-// keeps for the life of a process are filled from that input alone.
-//
-// glob, crc16 and bit_maps hold the library against references far simpler than
-// its code (fuzz/reference/). The others check what holds whatever the input: no
-// crash, no sanitizer report, every result within its buffer, and the few rules
-// no input can bend. Files the library reads are served from memory by the fault
-// seam (tests/support/seam.h). An entry that finds a fault aborts.
+// The fuzz program: it runs the entry point NAME (the table at the end) under
+// libFuzzer (make fuzz: HV_FUZZ_ENTRY=NAME hv_fuzz), or in the test builds once on
+// each input file named (hv_fuzz NAME FILE...), each in a fresh process: the caches
+// the library keeps for a process's life are then filled from that input alone.
+// glob, crc16 and bit_maps hold the library against references far simpler than its
+// code (fuzz/reference/); the others look for crashes and sanitizer reports, and
+// check only rules no input can bend. Files the library reads are served from memory
+// by the fault seam (tests/support/seam.h).
 
 #include <pwd.h>
 #include <sys/wait.h>
@@ -20,6 +18,8 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <fstream>
+#include <iterator>
 #include <memory>
 #include <string>
 
@@ -30,8 +30,8 @@
 
 namespace {
 
+namespace ref = hv::reference;
 constexpr std::size_t kPathMax = HV_EXT_PATH_MAX;
-constexpr char kHome[] = "/srv/mail";
 
 struct Bytes {
     const std::uint8_t *data;
@@ -64,10 +64,6 @@ Text text(Bytes bytes) {
     return copy;
 }
 
-bool begins(const char *text, const char *start) {
-    return std::strncmp(text, start, std::strlen(start)) == 0;
-}
-
 void check(bool holds, const char *what) {
     if (holds) return;
     std::fprintf(stderr, "hv_fuzz: %s\n", what);
@@ -88,8 +84,8 @@ void glob(Bytes in) {
     for (const char *p = pattern.get(); *p != '\0'; ++p)
         if (*p == '*' && (steps *= static_cast<double>(std::strlen(string.get()) + 1)) > 2e5)
             return;
-    check(exact == hv::reference::glob(string.get(), pattern.get(), false), "ext_glob");
-    check(folded == hv::reference::glob(string.get(), pattern.get(), true), "ext_globcase");
+    check(exact == ref::glob(string.get(), pattern.get(), false), "ext_glob");
+    check(folded == ref::glob(string.get(), pattern.get(), true), "ext_globcase");
 }
 
 // Over the input and its tails from every offset up to 8, so that the eight-byte
@@ -98,7 +94,7 @@ void crc16(Bytes in) {
     const int length = static_cast<int>(std::min<std::size_t>(in.size, 1 << 20));
     for (int offset = 0; offset <= 8 && offset <= length; ++offset)
         check(ext_CRC16(in.data + offset, length - offset) ==
-                  hv::reference::crc16(in.data + offset, length - offset),
+                  ref::crc16(in.data + offset, length - offset),
               "ext_CRC16 and the bitwise CRC differ");
     check(ext_CRC16(in.data, -length) == 0, "ext_CRC16 of a negative length");
 }
@@ -140,11 +136,10 @@ void bit_maps(Bytes in) {
         map[i] = fill < 2            ? (fill == 0 ? 0 : 0xFF)
                  : pattern.size != 0 ? pattern.data[i % pattern.size]
                                      : 0;
-    for (int bit = 0, used = 0; fill == 3 && bit < size * 8; used = !used) {
+    for (int bit = 0, used = 0, n = 0; fill == 3 && bit < size * 8; bit += n, used = !used) {
         state = state * 1103515245u + 12345u;
-        for (int n = static_cast<int>(state >> 16) % 97 + 1; n > 0 && bit < size * 8; --n, ++bit)
-            map[bit >> 3] = static_cast<unsigned char>(used ? map[bit >> 3] | 1 << (bit & 7)
-                                                            : map[bit >> 3] & ~(1 << (bit & 7)));
+        n = static_cast<int>(state >> 16) % 97 + 1;
+        ref::set_bits(map, size, bit, n, used);
     }
     if (bytes != 0) std::memcpy(model.get(), map, bytes);
     while (in.size != 0) {
@@ -152,16 +147,15 @@ void bit_maps(Bytes in) {
         const int a = take_number(in, size), b = take_number(in, size),
                   set = static_cast<int>(op >> 2);
         if ((op & 3) == 0)
-            check(
-                ext_FindBits(map, size, a, b) == hv::reference::find_bits(model.get(), size, a, b),
-                "ext_FindBits");
+            check(ext_FindBits(map, size, a, b) == ref::find_bits(model.get(), size, a, b),
+                  "ext_FindBits");
         if ((op & 3) == 1) {
             ext_SetBits(map, size, a, b, set);
-            hv::reference::set_bits(model.get(), size, a, b, set);
+            ref::set_bits(model.get(), size, a, b, set);
         }
         if ((op & 3) == 2)
             check(ext_CheckBits(map, size, a, b, set) ==
-                      hv::reference::check_bits(model.get(), size, a, b, set),
+                      ref::check_bits(model.get(), size, a, b, set),
                   "ext_CheckBits");
         if ((op & 3) == 3 && bytes != 0)
             map[static_cast<unsigned>(a) % bytes] = model[static_cast<unsigned>(a) % bytes] =
@@ -176,44 +170,28 @@ void bit_maps(Bytes in) {
 void argv(Bytes in) {
     const int maxargs = static_cast<signed char>(take_byte(in));
     const Text line = text(in);
-    const std::size_t room = std::strlen(line.get()) + 1;
-    const Text buf(new char[room]);
+    const Text buf(new char[std::strlen(line.get()) + 1]);
     const std::unique_ptr<char *[]> args(new char *[std::max(maxargs, 0) + 1]);
-    int argc = -1;
+    int argc = 0;
     ext_ConvStr2ArgV(line.get(), maxargs, buf.get(), &argc, args.get());
-    check(argc >= 0 && argc <= std::max(maxargs, 0) && args[argc] == nullptr,
-          "ext_ConvStr2ArgV: argc");
-    for (int i = 0; i < argc; ++i)
-        check(args[i] >= buf.get() && args[i] < buf.get() + room && *args[i] != '\0',
-              "ext_ConvStr2ArgV: a word outside buf, or empty");
 }
 
-// Input: the string, a NUL, from, a NUL, to. The length stays, and a character
-// that is not in from is never replaced.
+// Input: the string, a NUL, from, a NUL, to.
 void translate(Bytes in) {
-    const Bytes bytes = take_part(in);
-    const Text str = text(bytes), before = text(bytes), from = text(take_part(in)), to = text(in);
-    const std::size_t length = std::strlen(str.get());
-    check(ext_TranslateChars(str.get(), from.get(), to.get()) == static_cast<int>(length) &&
-              std::strlen(str.get()) == length,
-          "ext_TranslateChars: the length");
-    for (std::size_t i = 0; i < length; ++i)
-        check(str[i] == before[i] || std::strchr(from.get(), before[i]) != nullptr,
-              "ext_TranslateChars replaced a character not in from");
+    const Text str = text(take_part(in)), from = text(take_part(in)), to = text(in);
+    ext_TranslateChars(str.get(), from.get(), to.get());
 }
 
-// Input: a language code, a NUL, dir1, a NUL, dir2. Each result fits its buffer,
-// and the in-place cuts leave a beginning of the code.
+// Input: a language code, a NUL, dir1, a NUL, dir2.
 void lang(Bytes in) {
     const Bytes code = take_part(in);
     const Text lang = text(code), jlang = text(code), landt = text(code);
     const Text dir1 = text(take_part(in)), dir2 = text(in);
-    if (const char *dir = ext_langtodir(lang.get()))
-        check(std::strlen(dir) <= 40 && ext_langtodir(dir) == dir, "ext_langtodir");
-    check(ext_langtojlang(jlang.get()) == jlang.get() && begins(lang.get(), jlang.get()),
-          "ext_langtojlang: not a beginning of the code");
-    check(ext_langtolandt(landt.get()) == landt.get() && begins(lang.get(), landt.get()),
-          "ext_langtolandt: not a beginning of the code");
+    const char *dir = ext_langtodir(lang.get());
+    check(dir == nullptr || std::strlen(dir) <= 40, "ext_langtodir: longer than its buffer");
+    check(
+        ext_langtojlang(jlang.get()) == jlang.get() && ext_langtolandt(landt.get()) == landt.get(),
+        "a language code not cut in place");
     const char *path = ext_BuildCatDir(dir1.get(), dir2.get());
     check(path == nullptr || std::strlen(path) < kPathMax, "ext_BuildCatDir: longer than a path");
 }
@@ -222,17 +200,18 @@ bool token(const char *name) {
     return (name[0] == '~' || name[0] == '@' || name[0] == '^') && name[1] == '/';
 }
 
-// A path that is no token and shortens to a "~/" or "@/" form resolves back to
-// itself, but for the installation's own folders, which "~/" names too.
+// A token that fits is its own short name. A path that is no token and shortens to a
+// "~/" or "@/" form resolves back to itself, but for the installation's own folders,
+// which "~/" names too.
 void round_trip(const char *path) {
     const Text short_name(new char[kPathMax]), back(new char[kPathMax]);
-    if (token(path) || ext_GetShortFName(path, short_name.get()) != 1 || !token(short_name.get()))
+    const int shortened = ext_GetShortFName(path, short_name.get());
+    if (token(path) && std::strlen(path) < kPathMax)
+        check(shortened == 1 && std::strcmp(short_name.get(), path) == 0, "a token shortened");
+    if (token(path) || shortened != 1 || !token(short_name.get())) return;
+    const std::string folder(short_name.get() + 2, std::strcspn(short_name.get() + 2, "/"));
+    if (short_name[0] == '~' && (folder == "bin" || folder == "diag" || folder == "newconfig"))
         return;
-    for (const char *own : {"~/bin", "~/diag", "~/newconfig"}) {
-        const std::size_t n = std::strlen(own);
-        if (begins(short_name.get(), own) && (short_name[n] == '\0' || short_name[n] == '/'))
-            return;
-    }
     check(ext_GetActualFName(short_name.get(), back.get()) != nullptr &&
               std::strcmp(back.get(), path) == 0,
           "a short name does not resolve to its path");
@@ -259,33 +238,38 @@ void tokens(Bytes in) {
         ext_SetAlternativeArea(1, slot.get());
     }
     const Text out(new char[kPathMax]);
-    check(ext_GetUAPPath(out.get()) == 1 && std::strlen(out.get()) < kPathMax, "ext_GetUAPPath");
+    ext_GetUAPPath(out.get());
+    check(std::strlen(out.get()) < kPathMax, "ext_GetUAPPath: longer than a path");
     round_trip(name.get());
     if (ext_GetActualFName(name.get(), out.get()) != nullptr) round_trip(out.get());
-    const char *slash = std::strrchr(name.get(), '/');
-    check(ext_BaseName(name.get()) == (slash != nullptr ? slash + 1 : name.get()), "ext_BaseName");
+    ext_BaseName(name.get());
     const char *alnum = "0123456789ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz";
     check(ext_CheckFileName(name.get()) == (name[std::strspn(name.get(), alnum)] == '\0'),
           "ext_CheckFileName");
 }
 
-// Input: the alias, a NUL, "/etc/timezone", a NUL, the map "~/sys/TimeZoneMap".
+// Input: the alias, a NUL, a zone name, a NUL, the map "~/sys/TimeZoneMap". The
+// name, without line ends and cut to fit a line, is given quoted in "/etc/timezone"
+// after blank and comment lines: it is what comes back.
 void timezone(Bytes in) {
     const Text alias = text(take_part(in));
-    serve("/etc/timezone", take_part(in));
+    const Bytes part = take_part(in);
+    std::string name(part.data, part.data + std::min<std::size_t>(part.size, 1000));
+    std::erase_if(name, [](char c) { return c == '\n' || c == '\0'; });
+    const std::string file = "\n \tindented\n#comment\n\"" + name + "\"\n";
+    hv::test::serve_file("/etc/timezone", file.data(), file.size());
     serve("/srv/mail/sys/TimeZoneMap", in);
     const char *zone = ext_GetSystemTimezoneName();
-    check(zone == nullptr || (std::strlen(zone) < 1023 && ext_GetSystemTimezoneName() == zone),
-          "ext_GetSystemTimezoneName");
+    check(zone != nullptr && zone == name, "ext_GetSystemTimezoneName: not the file's name");
     const Text tzid(new char[80]);
-    check(ext_GetTZIDFromAlias(alias.get(), tzid.get()) == 1 ||
-              std::strcmp(tzid.get(), "Europe/London") == 0,
-          "ext_GetTZIDFromAlias: no default when not found");
+    ext_GetTZIDFromAlias(alias.get(), tzid.get());
+    check(std::strlen(tzid.get()) < 80, "ext_GetTZIDFromAlias: longer than its buffer");
 }
 
 // Input: the n-th call through the seam to fail during the first load (0: none),
 // then lines of "~/sys/general.cfg", which are given a key of their own before and
-// after: whatever they hold, a load finds the later value.
+// after: whatever they hold, and whatever the failed load left, a load finds the
+// later value.
 void settings(Bytes in) {
     const unsigned fail = take_byte(in);
     const std::string file =
@@ -293,16 +277,13 @@ void settings(Bytes in) {
     hv::test::serve_file("/srv/mail/sys/general.cfg", file.data(), file.size());
     char home[kPathMax];
     ext_GetHomePath(home);  // found first: a process without one ends
-    if (fail != 0) hv::test::fail_nth(fail, hv::test::Nth::kOnce);
     char *value = nullptr;
-    const int found = ext_GetCustomiseInfo("HV_FUZZ", &value);
-    const bool failed = hv::test::nth_hit().call != nullptr;
+    if (fail != 0) hv::test::fail_nth(fail, hv::test::Nth::kOnce);
+    ext_GetCustomiseInfo("HV_FUZZ", &value);
     hv::test::disarm_nth();
-    check(found == 0 ? value == nullptr : failed || std::strcmp(value, "last") == 0,
-          "ext_GetCustomiseInfo: not the last value");
     ext_FreeInfo();
     check(ext_GetCustomiseInfo("HV_FUZZ", &value) == 1 && std::strcmp(value, "last") == 0,
-          "ext_GetCustomiseInfo: not the last value after a reload");
+          "ext_GetCustomiseInfo: not the last value");
     ext_FreeInfo();
 }
 
@@ -330,17 +311,12 @@ constexpr Entry kEntries[] = {
     {"play_pen", play_pen, true},
 };
 
-const Entry *find(const char *name) {
-    for (const Entry &entry : kEntries)
-        if (name != nullptr && std::strcmp(entry.name, name) == 0) return &entry;
-    return nullptr;
-}
-
 const Entry &choose(const char *name) {
-    setenv("HV_DATADIR", kHome, 1);
+    setenv("HV_DATADIR", "/srv/mail", 1);
     unsetenv("HV_SITE_TIMEZONE_NAME");  // a site setting would win over /etc/timezone
-    if (const Entry *entry = find(name)) return *entry;
-    std::fprintf(stderr, "usage: hv_fuzz NAME INPUT...; NAME is one of:");
+    for (const Entry &entry : kEntries)
+        if (name != nullptr && std::strcmp(entry.name, name) == 0) return entry;
+    std::fprintf(stderr, "usage: hv_fuzz NAME FILE..., HV_FUZZ_ENTRY=NAME under libFuzzer; NAME:");
     for (const Entry &entry : kEntries) std::fprintf(stderr, " %s", entry.name);
     std::fprintf(stderr, "\n");
     std::exit(2);
@@ -364,28 +340,13 @@ bool run_alone(const Entry &entry, Bytes in, bool clean_exit) {
 }  // namespace
 
 #ifdef HV_LIBFUZZER
-namespace {
-constinit const Entry *g_entry = nullptr;
-}
-
-// The name is the first argument; it is kept in the environment for the
-// processes that libFuzzer starts from this one with arguments of its own.
-extern "C" int LLVMFuzzerInitialize(int *argc, char ***argv) {
-    if (*argc > 1 && find((*argv)[1]) != nullptr) {
-        setenv("HV_FUZZ_ENTRY", (*argv)[1], 1);
-        (*argv)[1] = (*argv)[0];
-        ++*argv;
-        --*argc;
-    }
-    g_entry = &choose(std::getenv("HV_FUZZ_ENTRY"));
-    return 0;
-}
-
+// libFuzzer owns the command line: the entry is named in the environment.
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size) {
-    if (!g_entry->once)
-        g_entry->run({data, size});
+    static const Entry &entry = choose(std::getenv("HV_FUZZ_ENTRY"));
+    if (!entry.once)
+        entry.run({data, size});
     else
-        check(run_alone(*g_entry, {data, size}, false), "a fresh process ended badly");
+        check(run_alone(entry, {data, size}, false), "a fresh process ended badly");
     hv::test::forget_files();  // served from memory that is gone now
     return 0;
 }
@@ -394,19 +355,13 @@ int main(int argc, char **argv) {
     const Entry &entry = choose(argc > 2 ? argv[1] : nullptr);
     bool ok = true;
     for (int i = 2; i < argc; ++i) {
-        std::string input;
-        char chunk[4096];
-        FILE *file = std::fopen(argv[i], "rb");
-        for (std::size_t got; file != nullptr && (got = std::fread(chunk, 1, sizeof chunk, file));)
-            input.append(chunk, got);
-        const bool read = file != nullptr && std::ferror(file) == 0;
-        if (file != nullptr) std::fclose(file);
+        std::ifstream file(argv[i], std::ios::binary);
+        const std::string input{std::istreambuf_iterator<char>(file), {}};
         // Handed over in a heap block of its exact size, as libFuzzer does.
         const std::unique_ptr<std::uint8_t[]> exact(new std::uint8_t[input.size()]);
         std::memcpy(exact.get(), input.data(), input.size());
-        const bool passed = read && run_alone(entry, {exact.get(), input.size()}, true);
-        if (!read) std::perror(argv[i]);
-        if (read && !passed) std::fprintf(stderr, "hv_fuzz %s: %s: a fault\n", entry.name, argv[i]);
+        const bool passed = file && run_alone(entry, {exact.get(), input.size()}, true);
+        if (!passed) std::fprintf(stderr, "hv_fuzz %s: %s: a fault\n", entry.name, argv[i]);
         ok = ok && passed;
     }
     std::printf("%d inputs replayed\n", argc - 2);

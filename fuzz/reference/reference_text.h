@@ -1,25 +1,20 @@
 // The straightforward versions of the text routines the library makes fast: the
-// recursive wildcard walk and the bit-by-bit CRC-16. The tests compare the library
-// with them, and the benchmarks (bench/) time against them.
+// recursive wildcard walk and the bit-by-bit CRC-16. The fuzz program compares the
+// library with them, and the benchmarks (bench/) time against them.
 #pragma once
 
 #include <cctype>
-#include <cstddef>
-#include <cstdint>
 
 namespace hv::reference {
 
 // One recursion level per "*", the shortest extension tried first; exponential
 // in the number of stars.
 inline int glob(const char *s, const char *p, bool fold) {
-    auto eq = [fold](char c) { return fold ? std::tolower(static_cast<unsigned char>(c))
-                                           : static_cast<unsigned char>(c); };
-    auto low = [fold](char c) { return fold ? std::tolower(static_cast<unsigned char>(c))
-                                            : static_cast<signed char>(c); };
-    auto high = [fold](char c) {
-        return fold ? static_cast<signed char>(std::tolower(static_cast<unsigned char>(c)))
-                    : static_cast<signed char>(c);
-    };
+    auto lower = [](char c) { return std::tolower(static_cast<unsigned char>(c)); };
+    auto eq = [&](char c) { return fold ? lower(c) : static_cast<unsigned char>(c); };
+    // A range's bounds and the character are ordered as the library documents.
+    auto low = [&](char c) { return fold ? lower(c) : static_cast<signed char>(c); };
+    auto high = [&](char c) { return static_cast<signed char>(fold ? lower(c) : c); };
     for (;;) {
         if (*p == '\0') return *s == '\0';
         if (*s == '\0' && *p != '*') return 0;
@@ -69,27 +64,14 @@ inline int glob(const char *s, const char *p, bool fold) {
     }
 }
 
-// CRC-16/X-25 register update for one byte, bit by bit.
-inline std::uint16_t crc16_update(std::uint16_t crc, unsigned char byte) {
-    for (int i = 0; i < 8; ++i) {
-        crc = ((crc ^ byte) & 1) ? static_cast<std::uint16_t>((crc >> 1) ^ 0x8408)
-                                 : static_cast<std::uint16_t>(crc >> 1);
-        byte = static_cast<unsigned char>(byte >> 1);
-    }
-    return crc;
-}
-
-// The finished checksum from a register: complemented, then its two bytes swapped.
-inline int crc16_finish(std::uint16_t crc) {
-    crc = static_cast<std::uint16_t>(crc ^ 0xFFFF);
-    return (crc >> 8) | ((crc & 0xFF) << 8);
-}
-
+// CRC-16/X-25 bit by bit; the finished register is complemented and its bytes swapped.
 inline int crc16(const unsigned char *data, int len) {
     if (len < 1) return 0;
-    std::uint16_t crc = 0xFFFF;
-    for (int i = 0; i < len; ++i) crc = crc16_update(crc, data[i]);
-    return crc16_finish(crc);
+    unsigned crc = 0xFFFF;
+    for (int i = 0; i < 8 * len; ++i)
+        crc = ((crc ^ (data[i / 8] >> (i % 8))) & 1) != 0 ? (crc >> 1) ^ 0x8408 : crc >> 1;
+    crc ^= 0xFFFF;
+    return (crc >> 8) | (crc & 0xFF) << 8;
 }
 
 }  // namespace hv::reference
