@@ -94,18 +94,6 @@ int next_nonfull(const unsigned char *map, int i, int end) {
     return i;
 }
 
-// The first byte in [i, end) that is 0, and the first that is not, one byte at a
-// time: or end.
-int zero_byte_from(const unsigned char *map, int i, int end) {
-    while (i < end && map[i] != 0) ++i;
-    return i;
-}
-
-int nonzero_byte_from(const unsigned char *map, int i, int end) {
-    while (i < end && map[i] == 0) ++i;
-    return i;
-}
-
 // The index of the first byte in [i, end) that is 0, or end.
 int next_zero(const unsigned char *map, int i, int end) {
     for (;;) {
@@ -115,14 +103,16 @@ int next_zero(const unsigned char *map, int i, int end) {
             return i + first_flagged_byte(zero);
         i += kWordBytes;
     }
-    return zero_byte_from(map, i, end);
+    while (i < end && map[i] != 0) ++i;
+    return i;
 }
 
 // The index of the first byte in [i, end) that is not 0, or end.
 int next_nonzero(const unsigned char *map, int i, int end) {
     for (; end - i >= kWordBytes; i += kWordBytes)
         if (const Word used = load(map + i)) return i + first_flagged_byte(nonzero_bytes(used));
-    return nonzero_byte_from(map, i, end);
+    while (i < end && map[i] == 0) ++i;
+    return i;
 }
 
 // Bit b set where bits b, b + step, ... b + (n - 1) * step of x are all set, by
@@ -217,10 +207,18 @@ template <bool kFewWords>
     const Run run = run_of(size, nbits);
     if (!kFewWords && run.k <= kWordBytes / 2) return find_by_windows(map, size, run, start);
     for (int i = start;;) {
-        i = kFewWords ? zero_byte_from(map, i, run.lim) : next_zero(map, i, run.lim);
+        if constexpr (kFewWords) {
+            while (i < run.lim && map[i] != 0) ++i;
+        } else {
+            i = next_zero(map, i, run.lim);
+        }
         if (i >= run.lim) return -1;
-        const int used = kFewWords ? nonzero_byte_from(map, i + 1, i + run.k)
-                                   : next_nonzero(map, i + 1, i + run.k);
+        int used = i + 1;
+        if constexpr (kFewWords) {
+            while (used < i + run.k && map[used] == 0) ++used;
+        } else {
+            used = next_nonzero(map, used, i + run.k);
+        }
         if (used < i + run.k) {
             i = used + 1;
         } else if (map[i + run.k] & run.mask) {
