@@ -6,6 +6,7 @@
 #include <cstring>
 #include <string>
 #include <tuple>
+#include <utility>
 
 #include "harness.h"
 #include "hv_ext.h"
@@ -23,9 +24,9 @@ using namespace std::string_literals;
 TEST(Store, LoadsAllocateByTheGrowthRules) {
     const std::string v124 = "k=" + std::string(124, 'v') + "\n";
     const std::tuple<std::string, long, long> rows[] = {
-        {"k=" + std::string(123, 'v') + "\n", 2, 0},    // 1 + 2 + 124 < 128
-        {v124, 2, 1},                                   // exactly filling the pool grows it
-        {std::string(200, 'k') + "=\n" + v124, 2, 2},   // a first string of 200: 202 bytes
+        {"k=" + std::string(123, 'v') + "\n", 2, 0},  // 1 + 2 + 124 < 128
+        {v124, 2, 1},                                  // exactly filling the pool grows it
+        {std::string(200, 'k') + "=\n" + v124, 2, 2},  // a first string of 200: 202 bytes
         {std::string(127, 'k') + "=\n" + v124, 2, 2}};  // 129 bytes, then 257
     for (const auto &[content, mallocs, reallocs] : rows) {
         hv::test::write_file("sys/general.cfg", content);
@@ -43,28 +44,13 @@ TEST(Store, LoadsAllocateByTheGrowthRules) {
 // Skipped: a first byte "#", blank, control or 0x80 and up; an empty key; no "=". A line over
 // 1,022 characters comes as pieces, each a line of its own.
 TEST(Store, TakesLinesByTheirRules) {
-    hv::test::write_file("sys/general.cfg",
-                         "#c=1\n sp=1\n\tt=1\n\x01"
-                         "c=1\n\x80h=1\n!k=1\n=v\nnone\n"
-                         "e=a=b\nu_k=a_b\ncr=x\r\nK=up\np="s +
-                             std::string(1020, 'x') + "q=1\n");
-    const std::pair<const char *, std::string> rows[] = {{"#c", "-"},
-                                                         {" sp", "-"},
-                                                         {"\tt", "-"},
-                                                         {"\x01"
-                                                          "c",
-                                                          "-"},
-                                                         {"\x80h", "-"},
-                                                         {"!k", "1"},
-                                                         {"", "-"},
-                                                         {"none", "-"},
-                                                         {"e", "a=b"},
-                                                         {"u_k", "a b"},
-                                                         {"cr", "x\r"},
-                                                         {"k", "-"},
-                                                         {"K", "up"},
-                                                         {"q", "1"},
-                                                         {"p", std::string(1020, 'x')}};
+    hv::test::write_file("sys/general.cfg", "#c=1\n sp=1\n\tt=1\n\x01k=1\n\x80h=1\n!k=1\n=v\nnone\n"
+                                            "e=a=b\nu_k=a_b\ncr=x\r\nK=up\np="s +
+                                                std::string(1020, 'x') + "q=1\n");
+    const std::pair<const char *, std::string> rows[] = {  // a key, its value or "-"
+        {"#c", "-"}, {" sp", "-"}, {"\tt", "-"}, {"\x01k", "-"}, {"\x80h", "-"}, {"!k", "1"},
+        {"", "-"}, {"none", "-"}, {"e", "a=b"}, {"u_k", "a b"}, {"cr", "x\r"}, {"k", "-"},
+        {"K", "up"}, {"q", "1"}, {"p", std::string(1020, 'x')}};
     for (const auto &[key, expected] : rows) {
         char *value = nullptr;
         EXPECT_EQ(ext_GetCustomiseInfo(key, &value) ? value : "-", expected) << key;

@@ -23,14 +23,9 @@ TEST(Wildcard, NullsAndPatternsThatBacktrackingCannotFinish) {
     const std::string as(100, 'a'), star_run = std::string(100000, '*') + "a";
     // A range ending in "]" is followed up to 65,535 bytes of pattern.
     const std::string far = "[a-]" + std::string(65531, '*'), too_far = far + "*";
-    const std::tuple<const char *, const char *, int> rows[] = {// string, pattern, result
-                                                                {nullptr, "*", 0},
-                                                                {"", nullptr, 0},
-                                                                {"a", star_run.c_str(), 1},
-                                                                {"_", too_far.c_str(), 0},
-                                                                {as.c_str(), stars_b.c_str(), 0},
-                                                                {as.c_str(), lanes_x.c_str(), 0},
-                                                                {"_", far.c_str(), 1}};
+    const std::tuple<const char *, const char *, int> rows[] = {  // string, pattern, result
+        {nullptr, "*", 0}, {"", nullptr, 0}, {"a", star_run.c_str(), 1}, {"_", too_far.c_str(), 0},
+        {as.c_str(), stars_b.c_str(), 0}, {as.c_str(), lanes_x.c_str(), 0}, {"_", far.c_str(), 1}};
     for (const auto &[string, pattern, expected] : rows) {
         EXPECT_EQ(ext_glob(string, pattern), expected) << (pattern ? pattern : "(null)");
         EXPECT_EQ(ext_globcase(string, pattern), expected) << (pattern ? pattern : "(null)");
@@ -74,12 +69,10 @@ TEST(TranslateChars, OutsideTheCallersSideOfTheContract) {
 }
 
 TEST(Cicmp, IsAnEqualityVerdict) {
-    const std::tuple<const char *, const char *, int, int> rows[] = {
-        // high bytes: no case
-        {"abc", "ABD", 2, 0}, {"abc", "ABD", 3, 1},   {"ab", "AB", 5, 0},
-        {"ab", "abc", 5, 1},  {"abc", "ab", 5, 1},    {nullptr, nullptr, 5, 0},
-        {"a", nullptr, 1, 1}, {nullptr, "", 1, 1},    {"a", "b", 0, 0},
-        {"a", "b", -1, 0},    {"a\0x", "a\0y", 3, 0}, {"x\xe9", "X\xc9", 2, 1}};
+    const std::tuple<const char *, const char *, int, int> rows[] = {  // high bytes: no case
+        {"abc", "ABD", 2, 0}, {"abc", "ABD", 3, 1}, {"ab", "AB", 5, 0}, {"ab", "abc", 5, 1},
+        {"abc", "ab", 5, 1}, {nullptr, nullptr, 5, 0}, {"a", nullptr, 1, 1}, {nullptr, "", 1, 1},
+        {"a", "b", 0, 0}, {"a", "b", -1, 0}, {"a\0x", "a\0y", 3, 0}, {"x\xe9", "X\xc9", 2, 1}};
     for (const auto &[a, b, n, expected] : rows)
         EXPECT_EQ(ext_cicmp(a, b, n), expected) << a << " " << b << " " << n;
 }
@@ -104,14 +97,10 @@ TEST(CaseCopies, UseTheirOwnStaticBuffersOrTheCallers) {
 // Quotes dropped, a backslash makes the next byte literal, at most maxargs words; buf has
 // exactly the room each call is owed.
 TEST(ConvStr2ArgV, QuotesEscapesAndTheWordLimit) {
-    const std::tuple<const char *, int, std::string> rows[] = {// line, maxargs, the words
-                                                               {"a \"b c\" d\\ e", 9, "a|b c|d e|"},
-                                                               {"\"\" \"\"", 9, ""},
-                                                               {"a \"b  c", 9, "a|b  c|"},
-                                                               {"\\\\x \\\"y", 9, "\\x|\"y|"},
-                                                               {" a  b c", 2, "a|b|"},
-                                                               {nullptr, 9, ""},
-                                                               {"a b", INT_MIN, ""}};
+    const std::tuple<const char *, int, std::string> rows[] = {  // line, maxargs, the words
+        {"a \"b c\" d\\ e", 9, "a|b c|d e|"}, {"\"\" \"\"", 9, ""}, {"a \"b  c", 9, "a|b  c|"},
+        {"\\\\x \\\"y", 9, "\\x|\"y|"}, {" a  b c", 2, "a|b|"}, {nullptr, 9, ""},
+        {"a b", INT_MIN, ""}};
     for (const auto &[line, maxargs, expected] : rows) {
         std::string buf(line != nullptr ? std::strlen(line) + 1 : 1, '?');
         std::vector<char *> argv(std::max(maxargs, 0) + 1, buf.data());

@@ -9,8 +9,8 @@
 #include <ctime>
 #include <string>
 #include <string_view>
-#include <tuple>
 #include <utility>
+#include <tuple>
 
 #include "harness.h"
 #include "hv_ext.h"
@@ -25,21 +25,12 @@ using namespace std::string_view_literals;
 // Every fourth year from 1972 is a leap year; fields are taken as they are, month and
 // flags not read; past 2038 the sum wraps (a sanitizer build stops at signed overflow).
 TEST(LocalOffset, TmConvCountsSecondsAsUtc) {
-    const std::tuple<int, int, int, int, int, int> rows[] = {
-        // year, yday, h, m, s; result
-        {70, 0, 0, 0, 0, 0},
-        {72, 0, 0, 0, 0, 63072000},
-        {73, 0, 0, 0, 0, 94694400},
-        {100, 59, 12, 0, 0, 951825600},
-        {69, 0, 0, 0, 0, -31536000},
-        {69, 364, 23, 59, 59, -1},
-        {138, 18, 3, 14, 7, INT32_MAX},
-        {70, 0, 0, 0, 86400, 86400},
-        {200, 0, 0, 0, 0, -192522496},
-        {70, 400, -1, 0, 0, 400 * 86400 - 3600},
-        {INT_MAX, 0, 0, 0, 0, 2054356096},
-        {INT_MIN, 0, 0, 0, 0, 2085892096},
-        {0, INT_MAX, INT_MAX, INT_MAX, INT_MAX, -61595213}};
+    const std::tuple<int, int, int, int, int, int> rows[] = {  // year, yday, h, m, s; result
+        {70, 0, 0, 0, 0, 0}, {72, 0, 0, 0, 0, 63072000}, {73, 0, 0, 0, 0, 94694400},
+        {100, 59, 12, 0, 0, 951825600}, {69, 0, 0, 0, 0, -31536000}, {69, 364, 23, 59, 59, -1},
+        {138, 18, 3, 14, 7, INT32_MAX}, {70, 0, 0, 0, 86400, 86400}, {200, 0, 0, 0, 0, -192522496},
+        {70, 400, -1, 0, 0, 400 * 86400 - 3600}, {INT_MAX, 0, 0, 0, 0, 2054356096},
+        {INT_MIN, 0, 0, 0, 0, 2085892096}, {0, INT_MAX, INT_MAX, INT_MAX, INT_MAX, -61595213}};
     for (const auto &[year, yday, hour, min, sec, expected] : rows) {
         struct tm tm {};
         tm.tm_year = year, tm.tm_yday = yday, tm.tm_hour = hour, tm.tm_min = min, tm.tm_sec = sec;
@@ -53,17 +44,10 @@ TEST(LocalOffset, TmConvCountsSecondsAsUtc) {
 // one computed at the epoch looks like none; a time localtime() cannot take gives 0.
 TEST(LocalOffset, TimeDiffIsKeptForAnHour) {
     constexpr long long kAt = 1000000;
-    const std::tuple<long long, const char *, int> steps[] = {
-        // now, TZ, result
-        {0, "XST-2", -7200},
-        {1, "UTC0", 0},
-        {kAt, "EST5", 18000},
-        {kAt + 3599, "XST-2", 18000},
-        {kAt - 400000000, "UTC0", 18000},
-        {kAt + 3600, "XST-2", -7200},
-        {kAt + 7199, "UTC0", -7200},
-        {kAt + 7200, "UTC0", 0},
-        {(1LL << 62) + 0x7fff0000, "UTC0", 0}};
+    const std::tuple<long long, const char *, int> steps[] = {  // now, TZ, result
+        {0, "XST-2", -7200}, {1, "UTC0", 0}, {kAt, "EST5", 18000}, {kAt + 3599, "XST-2", 18000},
+        {kAt - 400000000, "UTC0", 18000}, {kAt + 3600, "XST-2", -7200}, {kAt + 7199, "UTC0", -7200},
+        {kAt + 7200, "UTC0", 0}, {(1LL << 62) + 0x7fff0000, "UTC0", 0}};
     for (const auto &[now, zone, expected] : steps) {
         setenv("TZ", zone, 1);  // localtime() reads it again
         hv::test::set_time(now);
@@ -141,34 +125,30 @@ const hv::test::Case kCases[] = {
     {.label = "TimeDiff",
      .setup = [] { setenv("TZ", "XST-2", 1); },
      .run = [] { return long{ext_TimeDiff()}; },
-     .check =
-         [](long r, const Outcome &o) {
-             const long now = utc_minus_local(std::time(nullptr));
-             return r == (o.failed("sxl_time") ? utc_minus_local(-1) : now) &&
-                    ext_TimeDiff() == now;
-         }},
+     .check = [](long r, const Outcome &o) {
+         const long now = utc_minus_local(std::time(nullptr));
+         return r == (o.failed("sxl_time") ? utc_minus_local(-1) : now) && ext_TimeDiff() == now;
+     }},
     // Nothing found is nothing kept: the next call asks both sources again. A read that
     // begins with a NUL is passed over, and a NUL ends what a read brought.
     {.label = "InstalledSystemTimezoneName",
      .setup =
          [] { hv::test::write_file("/etc/timezone", "\0Europe\n\"Europe/Paris\"\0/Tokyo\n"sv); },
      .run = [] { return long{(g_name = ext_GetSystemTimezoneName()) != nullptr}; },
-     .check =
-         [](long, const Outcome &o) {
-             const bool unread = o.failed("sxl_fopen") || o.failed("sxl_fgets");
-             return (unread ? g_name == nullptr : is_paris(g_name)) &&
-                    is_paris(ext_GetSystemTimezoneName()) &&
-                    hv::test::calls("tayl_GetString") == (unread ? 2 : 1);
-         }},
+     .check = [](long, const Outcome &o) {
+         const bool unread = o.failed("sxl_fopen") || o.failed("sxl_fgets");
+         return (unread ? g_name == nullptr : is_paris(g_name)) &&
+                is_paris(ext_GetSystemTimezoneName()) &&
+                hv::test::calls("tayl_GetString") == (unread ? 2 : 1);
+     }},
     {.label = "TzidFromAlias",
      .setup = [] { hv::test::write_file("sys/TimeZoneMap", "GMT Europe/Paris\n"); },
      .run = [] { return long{ext_GetTZIDFromAlias("gmt", g_tzid)}; },
-     .check =
-         [](long r, const Outcome &o) {
-             if (o.failed("sxl_fopen") || o.failed("sxl_fgets", 1))
-                 return r == 0 && std::strcmp(g_tzid, "Europe/London") == 0;
-             return r == 1 && is_paris(g_tzid);
-         }},
+     .check = [](long r, const Outcome &o) {
+         if (o.failed("sxl_fopen") || o.failed("sxl_fgets", 1))
+             return r == 0 && std::strcmp(g_tzid, "Europe/London") == 0;
+         return r == 1 && is_paris(g_tzid);
+     }},
 };
 
 HV_FAULT_SWEEP(kCases);
