@@ -6,6 +6,7 @@
 #include <cstring>
 #include <string>
 #include <tuple>
+#include <utility>
 
 #include "harness.h"
 #include "hv_ext.h"
@@ -38,6 +39,22 @@ TEST(Store, LoadsAllocateByTheGrowthRules) {
         ext_FreeInfo();
     }
     EXPECT_EQ(calls("sxl_fopen"), 4);
+}
+
+// Skipped: a first byte "#", blank, control or 0x80 and up; an empty key; no "=". A line over
+// 1,022 characters comes as pieces, each a line of its own.
+TEST(Store, TakesLinesByTheirRules) {
+    hv::test::write_file("sys/general.cfg", "#c=1\n sp=1\n\tt=1\n\x01k=1\n\x80h=1\n!k=1\n=v\nnone\n"
+                                            "e=a=b\nu_k=a_b\ncr=x\r\nK=up\np="s +
+                                                std::string(1020, 'x') + "q=1\n");
+    const std::pair<const char *, std::string> rows[] = {  // a key, its value or "-"
+        {"#c", "-"}, {" sp", "-"}, {"\tt", "-"}, {"\x01k", "-"}, {"\x80h", "-"}, {"!k", "1"},
+        {"", "-"}, {"none", "-"}, {"e", "a=b"}, {"u_k", "a b"}, {"cr", "x\r"}, {"k", "-"},
+        {"K", "up"}, {"q", "1"}, {"p", std::string(1020, 'x')}};
+    for (const auto &[key, expected] : rows) {
+        char *value = nullptr;
+        EXPECT_EQ(ext_GetCustomiseInfo(key, &value) ? value : "-", expected) << key;
+    }
 }
 
 // Five short entries grow the table once (its first realloc); the long value grows the

@@ -3,7 +3,9 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <climits>
+#include <cstring>
 #include <string>
 #include <tuple>
 #include <vector>
@@ -11,6 +13,8 @@
 #include "hv_ext.h"
 
 namespace {
+
+using namespace std::string_literals;
 
 TEST(Wildcard, NullsAndPatternsThatBacktrackingCannotFinish) {
     std::string stars_b = "b", lanes_x = "x";  // many stars before what never comes
@@ -54,8 +58,8 @@ TEST(Crc16, NoBytesGiveZero) {
 TEST(TranslateChars, OutsideTheCallersSideOfTheContract) {
     const std::tuple<const char *, const char *, const char *, std::string> rows[] = {
         {"abba", "ab", "ba", "baab"}, {"abc", "abc", "bca", "cab"}, {"abcd", "abc", "bcb", "ccbd"},
-        {"abc", "abc", "x", "xbc"},   {"aab", "ab", "b", "bbb"},    {"abc", "a", nullptr, "abc"},
-        {"abc", nullptr, "b", "abc"}};
+        {"abc", "abc", "x", "xbc"},   {"aab", "ab", "b", "bbb"},    {"aab", "ab", "bc", "ccc"},
+        {"abc", "a", nullptr, "abc"}, {"abc", nullptr, "b", "abc"}};
     for (const auto &[text, from, to, expected] : rows) {
         std::string str = text;
         EXPECT_EQ(ext_TranslateChars(str.data(), from, to), static_cast<int>(str.size()));
@@ -90,15 +94,22 @@ TEST(CaseCopies, UseTheirOwnStaticBuffersOrTheCallers) {
     EXPECT_STREQ(up, "A\xe9Z");
 }
 
-TEST(ConvStr2ArgV, NoLineOrNoRoomGivesNoWord) {
-    char none[1], three[4], *argv[1];  // exactly the room each call is owed
-    const std::tuple<const char *, int, char *> rows[] = {  // line, maxargs, buf
-        {nullptr, 10, none}, {"a b", INT_MIN, three}};
-    for (const auto &[line, maxargs, buf] : rows) {
+// Quotes dropped, a backslash makes the next byte literal, at most maxargs words; buf has
+// exactly the room each call is owed.
+TEST(ConvStr2ArgV, QuotesEscapesAndTheWordLimit) {
+    const std::tuple<const char *, int, std::string> rows[] = {  // line, maxargs, the words
+        {"a \"b c\" d\\ e", 9, "a|b c|d e|"}, {"\"\" \"\"", 9, ""}, {"a \"b  c", 9, "a|b  c|"},
+        {"\\\\x \\\"y", 9, "\\x|\"y|"}, {" a  b c", 2, "a|b|"}, {nullptr, 9, ""},
+        {"a b", INT_MIN, ""}};
+    for (const auto &[line, maxargs, expected] : rows) {
+        std::string buf(line != nullptr ? std::strlen(line) + 1 : 1, '?');
+        std::vector<char *> argv(std::max(maxargs, 0) + 1, buf.data());
         int argc = -1;
-        ext_ConvStr2ArgV(line, maxargs, buf, &argc, argv);
-        EXPECT_EQ(argc, 0) << maxargs;
-        EXPECT_EQ(argv[0], nullptr) << maxargs;
+        ext_ConvStr2ArgV(line, maxargs, buf.data(), &argc, argv.data());
+        std::string words;
+        for (int i = 0; i < argc; ++i) words += argv[i] + "|"s;
+        EXPECT_EQ(words, expected) << (line != nullptr ? line : "(null)");
+        EXPECT_EQ(argv[argc], nullptr) << maxargs;
     }
 }
 

@@ -7,7 +7,9 @@
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
+#include <string>
 #include <string_view>
+#include <utility>
 #include <tuple>
 
 #include "harness.h"
@@ -62,12 +64,48 @@ TEST(SystemZone, IsTheSiteSettingEvenWhenEmpty) {
     EXPECT_EQ(hv::test::calls("sxl_fopen"), 0);
 }
 
-TEST(Locale, NullArgumentsGiveNoResult) {
-    EXPECT_EQ(ext_GetTZIDFromAlias("GMT", nullptr), 0);
+// A "." is a suffix only after the "_"; a directory over 40 characters or a catalogue path
+// over 255 is refused, and the last result stays.
+TEST(Locale, CodesCutExactlyOrNotAtAll) {
+    const std::pair<const char *, const char *> dirs[] = {
+        {"french_fr.ISO8859-1", "french/fr"}, {"fr.x_y_z.u", "fr.x/y_z"}, {nullptr, "english/us"}};
+    for (const auto &[code, dir] : dirs) EXPECT_STREQ(ext_langtodir(code), dir) << dir;
+    const std::string forty(40, 'l');
+    const char *dir = ext_langtodir(forty.c_str());
+    EXPECT_EQ(ext_langtodir((forty + "l").c_str()), nullptr);
+    EXPECT_EQ(dir, forty);
+    char jlang[] = "en_GB.UTF-8", landt[] = "fr.x_y.z", plain[] = "fr.x";
+    EXPECT_STREQ(ext_langtojlang(jlang), "en");
+    EXPECT_STREQ(ext_langtolandt(landt), "fr.x_y");
+    EXPECT_STREQ(ext_langtolandt(plain), "fr.x");
+    const std::string fits(218, 'm');
+    const char *catalogues = ext_BuildCatDir("en", fits.c_str());
+    EXPECT_EQ(ext_BuildCatDir("en", (fits + "m").c_str()), nullptr);
+    EXPECT_EQ(catalogues, "/opt/morvek/server/locale/en/" + fits + "/msgcats");
     EXPECT_EQ(ext_langtojlang(nullptr), nullptr);
     EXPECT_EQ(ext_langtolandt(nullptr), nullptr);
     EXPECT_EQ(ext_BuildCatDir(nullptr, "mail"), nullptr);
-    EXPECT_EQ(ext_BuildCatDir("english/us", nullptr), nullptr);
+    EXPECT_EQ(ext_BuildCatDir("en", nullptr), nullptr);
+}
+
+// An alias in any case and a space; the TZID ends at a space; the last line wins; a TZID over
+// 79 characters on the alias's own line ends the search.
+TEST(Locale, ZoneMapLines) {
+    const std::string edge(79, 'e');
+    hv::test::write_file("sys/TimeZoneMap", "GMT Europe/Paris\ngmtx Wrong/One\nLong " +
+                                                std::string(80, 'l') + "\nLong Never/Read\nEdge " +
+                                                edge +
+                                                "\nTab Tab/Zone\tx y\nUtc   Etc/UTC x\ngmt Last\n");
+    const std::tuple<const char *, int, std::string> rows[] = {
+        {"gmt", 1, "Last"},         {"long", 0, "Europe/London"}, {"EDGE", 1, edge},
+        {"tab", 1, "Tab/Zone\tx"},  {"UTC", 1, "Etc/UTC"},        {"", 0, "Europe/London"},
+        {"gm", 0, "Europe/London"}, {nullptr, 0, "Europe/London"}};
+    for (const auto &[alias, result, expected] : rows) {
+        char tzid[80];
+        EXPECT_EQ(ext_GetTZIDFromAlias(alias, tzid), result) << (alias ? alias : "(null)");
+        EXPECT_EQ(tzid, expected) << (alias ? alias : "(null)");
+    }
+    EXPECT_EQ(ext_GetTZIDFromAlias("GMT", nullptr), 0);
 }
 
 const char *g_name = nullptr;
@@ -94,7 +132,8 @@ const hv::test::Case kCases[] = {
     // Nothing found is nothing kept: the next call asks both sources again. A read that
     // begins with a NUL is passed over, and a NUL ends what a read brought.
     {.label = "InstalledSystemTimezoneName",
-     .setup = [] { hv::test::write_file("/etc/timezone", "\0Europe\nEurope/Paris\0/Tokyo\n"sv); },
+     .setup =
+         [] { hv::test::write_file("/etc/timezone", "\0Europe\n\"Europe/Paris\"\0/Tokyo\n"sv); },
      .run = [] { return long{(g_name = ext_GetSystemTimezoneName()) != nullptr}; },
      .check = [](long, const Outcome &o) {
          const bool unread = o.failed("sxl_fopen") || o.failed("sxl_fgets");
