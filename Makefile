@@ -46,7 +46,9 @@ demo: all
 install: all
 	DESTDIR="$(DESTDIR)" $(CMAKE) --install build/release --prefix $(PREFIX)
 
+# Ends with the totals of both builds' tests on one line.
 check: deps-check check-native check-i386 check-deb
+	@tests/support/summary build/asan build/i386
 
 # A build tree's tests, then how many ran and how many were skipped, and why; no test
 # run fails the check.
