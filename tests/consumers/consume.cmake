@@ -8,14 +8,7 @@
 # (subproject/). Runs it and matches what it prints.
 cmake_minimum_required(VERSION 3.25)
 
-function(run)
-  execute_process(COMMAND ${ARGN} RESULT_VARIABLE rc OUTPUT_VARIABLE out ERROR_VARIABLE out)
-  if(NOT rc EQUAL 0)
-    list(JOIN ARGN " " command)
-    message(FATAL_ERROR "${command}: ${rc}\n${out}")
-  endif()
-  set(out "${out}" PARENT_SCOPE)
-endfunction()
+include(${CMAKE_CURRENT_LIST_DIR}/run.cmake)
 
 file(REMOVE_RECURSE ${WORK})
 if(HOW STREQUAL "pkg-config")
