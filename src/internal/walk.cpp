@@ -41,8 +41,9 @@ bool splice_link(int link, char (&rest)[PATH_MAX], const char *tail) {
 PathFd walk(int dir, const char *path, Links links) noexcept {
     char rest[PATH_MAX];
     const std::size_t length = ::strnlen(path, sizeof rest);
-    if (length == sizeof rest) {
-        errno = ENAMETOOLONG;
+    // An empty name names no file, as for the kernel's own lookup: not dir itself.
+    if (length == 0 || length == sizeof rest) {
+        errno = length == 0 ? ENOENT : ENAMETOOLONG;
         return PathFd{};
     }
     std::memcpy(rest, path, length + 1);

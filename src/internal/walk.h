@@ -42,7 +42,7 @@ enum class Links {
 // Opens path as an O_PATH descriptor, starting at dir (at "/" when path is
 // absolute), each component with O_NOFOLLOW. A symbolic link met on the way, the
 // last component included, fails the walk with ELOOP unless the rule allows it;
-// a followed link's own text is walked in its place. An empty path names dir.
+// a followed link's own text is walked in its place. An empty path is ENOENT.
 // On failure the descriptor is empty and errno says why.
 PathFd walk(int dir, const char *path, Links links) noexcept;
 

@@ -137,6 +137,7 @@ TEST(InstalledOwnership, ChangedWhereNeededElseByTheHelper) {
         {"~nobody/f", "p", 0, 1, "~nobody/f 4242 4242"}, {"~/f", "p", 3, 1, kGiven},
         // A privileged caller follows only root's links (lnk and dl are the account's).
         {"~/lnk", "", ELOOP, 0, ""}, {"~/dl/out", "", ELOOP, 0, ""}, {"~/rl", "", 0, 1, ""},
+        {"", "", ENOENT, 0, ""},  // not the working directory
     };
     ASSERT_EQ(std::system("cd /tmp && mkdir '~nobody' && touch '~nobody/f' out && cd /srv/mail"
                           " && ln -s /tmp/out lnk && ln -s /tmp dl && ln -s f rl"
