@@ -137,6 +137,7 @@ TEST(InstalledOwnership, ChangedWhereNeededElseByTheHelper) {
         {kLongest.c_str(), "", ENOENT, 0, ""}, {too_long.c_str(), "", ENAMETOOLONG, 0, ""},
         {"~nobody/f", "r", 0, 1, "~nobody/f 4242 4242"},  // unresolved: as given
         {"~nobody/f", "p", 0, 1, "~nobody/f 4242 4242"}, {"~/f", "p", 3, 1, kGiven},
+        {"~/f", "po", 0, 0, ""},
         // A privileged caller follows only root's links (lnk and dl are the account's).
         {"~/lnk", "", ELOOP, 0, ""}, {"~/dl/out", "", ELOOP, 0, ""}, {"~/rl", "", 0, 1, ""},
         {"", "", ENOENT, 0, ""},  // not the working directory
