@@ -1,20 +1,9 @@
 // The areas, the file queries, the tokens and short names; then every failure of the platform
 // (support/sweep.h).
 
-#include <gtest/gtest.h>
-#include <fcntl.h>
 #include <linux/magic.h>
-#include <sys/stat.h>
-#include <unistd.h>
 
-#include <string>
-#include <tuple>
-#include <utility>
-
-#include "harness.h"
-#include "hv_ext.h"
-#include "seam.h"
-#include "sweep.h"
+#include "prelude.h"
 
 namespace {
 

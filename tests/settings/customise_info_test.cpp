@@ -1,17 +1,7 @@
 // The customise info store: how its pool grows and that the file is read once per load;
 // then every failure of its platform calls (support/sweep.h), with what each leaves.
 
-#include <gtest/gtest.h>
-
-#include <cstring>
-#include <string>
-#include <tuple>
-#include <utility>
-
-#include "harness.h"
-#include "hv_ext.h"
-#include "seam.h"
-#include "sweep.h"
+#include "prelude.h"
 
 namespace {
 

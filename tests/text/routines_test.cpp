@@ -1,16 +1,7 @@
 // The text routines where their fuzz targets cannot reach: null arguments, broken contracts,
 // the static buffers, and inputs that would take a naive matcher hours or a bit map gigabytes.
 
-#include <gtest/gtest.h>
-
-#include <algorithm>
-#include <climits>
-#include <cstring>
-#include <string>
-#include <tuple>
-#include <vector>
-
-#include "hv_ext.h"
+#include "prelude.h"
 
 namespace {
 

@@ -1,21 +1,10 @@
 // The local offset and the conversion it rests on, an empty site zone, the null arguments the
 // fuzz targets do not pass; then every routine under every failure of the platform (sweep.h).
 
-#include <gtest/gtest.h>
-
-#include <climits>
-#include <cstdlib>
-#include <cstring>
 #include <ctime>
-#include <string>
 #include <string_view>
-#include <utility>
-#include <tuple>
 
-#include "harness.h"
-#include "hv_ext.h"
-#include "seam.h"
-#include "sweep.h"
+#include "prelude.h"
 
 namespace {
 
