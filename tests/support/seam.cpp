@@ -125,8 +125,7 @@ constinit long long stopped_clock = kClockRuns;
 // The files of serve_file; a null path is a free slot.
 struct Served {
     const char *path;
-    const char *content;
-    std::size_t size;
+    std::string_view content;
 };
 constinit Served served[8] = {};
 
@@ -162,16 +161,16 @@ unsigned stopped(unsigned seconds) {
 
 FILE *from_memory(const Served &file, const char *, const char *) {
     errno = ENOENT;
-    if (file.content == nullptr) return nullptr;
-    return fmemopen(const_cast<char *>(file.content), file.size, "r");
+    if (file.content.data() == nullptr) return nullptr;
+    return fmemopen(const_cast<char *>(file.content.data()), file.content.size(), "r");
 }
 
 int from_memory(const Served &file, const char *, sxl_statbuf *st) {
     errno = ENOENT;
-    if (file.content == nullptr) return -1;
+    if (file.content.data() == nullptr) return -1;
     *st = {};
     st->mode = S_IFREG | 0644;
-    st->size = static_cast<long long>(file.size);
+    st->size = static_cast<long long>(file.content.size());
     return 0;
 }
 
@@ -283,12 +282,12 @@ void set_time(long long t) { stopped_clock = t; }
 
 long long stopped_time() { return stopped_clock; }
 
-void serve_file(const char *path, const char *content, std::size_t size) {
+void serve_file(const char *path, std::string_view content) {
     Served *slot = served_at(path);
     for (Served &file : served)
         if (slot == nullptr && file.path == nullptr) slot = &file;
     if (slot == nullptr) die("more files served than slots for", path);
-    *slot = {path, content, size};
+    *slot = {path, content};
 }
 
 void forget_files() {
