@@ -148,33 +148,25 @@ void bit_maps(Bytes in) {
     }
 }
 
-// Input: maxargs as a signed byte, then the line. buf and argv have exactly the
-// room the contract asks for.
-void argv(Bytes in) {
+// Input: maxargs as a signed byte, then NUL-separated: the line to split into arguments,
+// the string to translate, from, to, a language code, dir1 and dir2. buf and args have
+// exactly the room ext_ConvStr2ArgV's contract asks for.
+void strings(Bytes in) {
     const int maxargs = static_cast<signed char>(take_byte(in));
-    const Text line = text(in);
-    const Text buf(new char[std::strlen(line.get()) + 1]);
+    const Text line = text(take_part(in)), buf(new char[std::strlen(line.get()) + 1]);
     const std::unique_ptr<char *[]> args(new char *[std::max(maxargs, 0) + 1]);
     int argc = 0;
     ext_ConvStr2ArgV(line.get(), maxargs, buf.get(), &argc, args.get());
-}
-
-// Input: the string, a NUL, from, a NUL, to.
-void translate(Bytes in) {
-    const Text str = text(take_part(in)), from = text(take_part(in)), to = text(in);
+    const Text str = text(take_part(in)), from = text(take_part(in)), to = text(take_part(in));
     ext_TranslateChars(str.get(), from.get(), to.get());
-}
-
-// Input: a language code, a NUL, dir1, a NUL, dir2.
-void lang(Bytes in) {
     const Bytes code = take_part(in);
     const Text lang = text(code), jlang = text(code), landt = text(code);
-    const Text dir1 = text(take_part(in)), dir2 = text(in);
     const char *dir = ext_langtodir(lang.get());
     check(dir == nullptr || std::strlen(dir) <= 40, "ext_langtodir: longer than its buffer");
     check(
         ext_langtojlang(jlang.get()) == jlang.get() && ext_langtolandt(landt.get()) == landt.get(),
         "a language code not cut in place");
+    const Text dir1 = text(take_part(in)), dir2 = text(in);
     const char *path = ext_BuildCatDir(dir1.get(), dir2.get());
     check(path == nullptr || std::strlen(path) < kPathMax, "ext_BuildCatDir: longer than a path");
 }
@@ -284,10 +276,9 @@ struct Entry {
 };
 
 constexpr Entry kEntries[] = {
-    {"glob", glob, false},        {"crc16", crc16, false},         {"bit_maps", bit_maps, false},
-    {"argv", argv, false},        {"translate", translate, false}, {"lang", lang, false},
-    {"tokens", tokens, false},    {"timezone", timezone, true},    {"settings", settings, false},
-    {"play_pen", play_pen, true},
+    {"glob", glob, false},         {"crc16", crc16, false},      {"bit_maps", bit_maps, false},
+    {"strings", strings, false},   {"tokens", tokens, false},    {"timezone", timezone, true},
+    {"settings", settings, false}, {"play_pen", play_pen, true},
 };
 
 const Entry &choose(const char *name) {
