@@ -1,10 +1,9 @@
-// The fuzz program: it runs the entry point NAME (kEntries) under libFuzzer (make fuzz:
-// HV_FUZZ_ENTRY=NAME hv_fuzz), or in the test builds on each input file named (hv_fuzz
-// NAME FILE...), each in a fresh process: the caches the library keeps for a process's
-// life are then filled from that input alone. glob, crc16 and bit_maps hold the library
-// against references far simpler than its code (fuzz/reference/); the others look for
-// crashes and sanitizer reports, and check only rules no input can bend. Files the
-// library reads are served from memory by the fault seam (tests/support/seam.h).
+// The fuzz program: entry NAME of kEntries under libFuzzer (make fuzz: HV_FUZZ_ENTRY=NAME
+// hv_fuzz), or in the test builds on each input file named (hv_fuzz NAME FILE...), each in a
+// fresh process, so that the caches the library keeps for a process's life hold that input
+// alone. glob, crc16 and bit_maps hold the library against far simpler references
+// (fuzz/reference/); the others look for crashes and sanitizer reports, and check only rules
+// no input can bend. Files the library reads are served from memory by the fault seam.
 
 #include <pwd.h>
 #include <sys/wait.h>

@@ -1,8 +1,7 @@
 // The fault seam, the one way tests and fuzz programs reach into the library's calls:
 // seam.cpp defines every sibling call that can fail (and hq_UsingValgrind, and the C
-// library's sleep), and ELF interposition makes libhv_ext call these definitions. Each
-// forwards to the real call unless a fault is scripted for it, or a file served from
-// memory answers it.
+// library's sleep), and ELF interposition makes libhv_ext call these definitions, which
+// forward to the real call unless a fault, the stopped clock or a served file answers.
 #pragma once
 
 #include <string_view>
