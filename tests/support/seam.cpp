@@ -12,6 +12,10 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <map>
+#include <optional>
+#include <string>
+#include <string_view>
 #include <type_traits>
 
 // Whatever the target's visibility, these definitions must be seen to interpose.
@@ -117,23 +121,20 @@ struct Armed {
 };
 constinit Armed armed = {0, 0, Nth::kOnce, {false, nullptr, 0}};
 
-constexpr int kNotPretended = INT_MIN;
-constinit int valgrind_answer = kNotPretended;
-constexpr long long kClockRuns = LLONG_MIN;
-constinit long long stopped_clock = kClockRuns;
+constinit std::optional<int> valgrind_answer;
+constinit std::optional<long long> stopped_clock;  // none while the clock runs
 
 // The files of serve_file; a null path is a free slot.
-struct Served {
-    const char *path;
-    std::string_view content;
-};
-constinit Served served[8] = {};
+// The files of serve_file, by path.
+std::map<std::string, std::string_view, std::less<>> &served() {
+    static std::map<std::string, std::string_view, std::less<>> files;
+    return files;
+}
 
 // The path is the first argument of sxl_fopen and sxl_stat alike.
-Served *served_at(const char *path, auto...) {
-    for (Served &file : served)
-        if (path != nullptr && file.path != nullptr && strcmp(file.path, path) == 0) return &file;
-    return nullptr;
+const std::string_view *served_at(const char *path, auto...) {
+    const auto file = path != nullptr ? served().find(path) : served().end();
+    return file != served().end() ? &file->second : nullptr;
 }
 
 [[noreturn]] void die(const char *what, const char *name) {
@@ -150,27 +151,27 @@ Row &row_named(const char *name) {
 // The answers that stand in for the real calls while the clock is stopped or a file is
 // served.
 time_t stopped(time_t *t) {
-    if (t != nullptr) *t = static_cast<time_t>(stopped_clock);
-    return static_cast<time_t>(stopped_clock);
+    if (t != nullptr) *t = static_cast<time_t>(*stopped_clock);
+    return static_cast<time_t>(*stopped_clock);
 }
 
 unsigned stopped(unsigned seconds) {
-    stopped_clock += seconds;
+    *stopped_clock += seconds;
     return 0;
 }
 
-FILE *from_memory(const Served &file, const char *, const char *) {
+FILE *from_memory(std::string_view file, const char *, const char *) {
     errno = ENOENT;
-    if (file.content.data() == nullptr) return nullptr;
-    return fmemopen(const_cast<char *>(file.content.data()), file.content.size(), "r");
+    if (file.data() == nullptr) return nullptr;
+    return fmemopen(const_cast<char *>(file.data()), file.size(), "r");
 }
 
-int from_memory(const Served &file, const char *, sxl_statbuf *st) {
+int from_memory(std::string_view file, const char *, sxl_statbuf *st) {
     errno = ENOENT;
-    if (file.content.data() == nullptr) return -1;
+    if (file.data() == nullptr) return -1;
     *st = {};
     st->mode = S_IFREG | 0644;
-    st->size = static_cast<long long>(file.content.size());
+    st->size = static_cast<long long>(file.size());
     return 0;
 }
 
@@ -178,11 +179,11 @@ int from_memory(const Served &file, const char *, sxl_statbuf *st) {
 template <Id id, typename R, typename... A>
 R behind(A... a) {
     if constexpr (id == id_sxl_time || id == id_sleep) {
-        if (stopped_clock != kClockRuns) return stopped(a...);
+        if (stopped_clock) return stopped(a...);
     } else if constexpr (id == id_sxl_fopen || id == id_sxl_stat) {
-        if (const Served *file = served_at(a...)) return from_memory(*file, a...);
+        if (const std::string_view *file = served_at(a...)) return from_memory(*file, a...);
     } else if constexpr (id == id_hq_UsingValgrind) {
-        if (valgrind_answer != kNotPretended) return valgrind_answer;
+        if (valgrind_answer) return *valgrind_answer;
     }
     static const auto real = reinterpret_cast<R (*)(A...)>(dlsym(RTLD_NEXT, rows[id].name));
     if (real == nullptr) die("no library behind the seam defines", rows[id].name);
@@ -280,18 +281,10 @@ void pretend_valgrind(int value) { valgrind_answer = value; }
 
 void set_time(long long t) { stopped_clock = t; }
 
-long long stopped_time() { return stopped_clock; }
+long long stopped_time() { return stopped_clock.value_or(LLONG_MIN); }
 
-void serve_file(const char *path, std::string_view content) {
-    Served *slot = served_at(path);
-    for (Served &file : served)
-        if (slot == nullptr && file.path == nullptr) slot = &file;
-    if (slot == nullptr) die("more files served than slots for", path);
-    *slot = {path, content};
-}
+void serve_file(const char *path, std::string_view content) { served()[path] = content; }
 
-void forget_files() {
-    for (Served &file : served) file = {};
-}
+void forget_files() { served().clear(); }
 
 }  // namespace hv::test

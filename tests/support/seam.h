@@ -46,8 +46,7 @@ void pretend_valgrind(int value);  // hq_UsingValgrind answers value from now on
 void set_time(long long t);
 long long stopped_time();
 // sxl_fopen of `path` reads `content` (kept by the caller) from memory, and sxl_stat
-// finds a regular file of that size; with a null view both fail with ENOENT. Up to
-// eight paths.
+// finds a regular file of that size; with a null view both fail with ENOENT.
 void serve_file(const char *path, std::string_view content);
 void forget_files();
 
