@@ -125,9 +125,9 @@ constinit std::optional<int> valgrind_answer;
 constinit std::optional<long long> stopped_clock;  // none while the clock runs
 
 // The files of serve_file; a null path is a free slot.
-// The files of serve_file, by path.
+// The files of serve_file, by path; never destroyed, as calls may come during exit.
 std::map<std::string, std::string_view, std::less<>> &served() {
-    static std::map<std::string, std::string_view, std::less<>> files;
+    static auto &files = *new std::map<std::string, std::string_view, std::less<>>;
     return files;
 }
 
