@@ -124,7 +124,6 @@ constinit Armed armed = {0, 0, Nth::kOnce, {false, nullptr, 0}};
 constinit std::optional<int> valgrind_answer;
 constinit std::optional<long long> stopped_clock;  // none while the clock runs
 
-// The files of serve_file; a null path is a free slot.
 // The files of serve_file, by path; never destroyed, as calls may come during exit.
 std::map<std::string, std::string_view, std::less<>> &served() {
     static auto &files = *new std::map<std::string, std::string_view, std::less<>>;
