@@ -1,11 +1,9 @@
-// The fuzz program: it runs the entry point NAME (the table at the end) under
-// libFuzzer (make fuzz: HV_FUZZ_ENTRY=NAME hv_fuzz), or in the test builds once on
-// each input file named (hv_fuzz NAME FILE...), each in a fresh process: the caches
-// the library keeps for a process's life are then filled from that input alone.
-// glob, crc16 and bit_maps hold the library against references far simpler than its
-// code (fuzz/reference/); the others look for crashes and sanitizer reports, and
-// check only rules no input can bend. Files the library reads are served from memory
-// by the fault seam (tests/support/seam.h).
+// The fuzz program: entry NAME of kEntries under libFuzzer (make fuzz: HV_FUZZ_ENTRY=NAME
+// hv_fuzz), or in the test builds on each input file named (hv_fuzz NAME FILE...), each in a
+// fresh process, so that the caches the library keeps for a process's life hold that input
+// alone. glob, crc16 and bit_maps hold the library against far simpler references
+// (fuzz/reference/); the others look for crashes and sanitizer reports, and check only rules
+// no input can bend. Files the library reads are served from memory by the fault seam.
 
 #include <pwd.h>
 #include <sys/wait.h>
@@ -22,6 +20,8 @@
 #include <iterator>
 #include <memory>
 #include <string>
+#include <string_view>
+#include <vector>
 
 #include "hv_ext.h"
 #include "reference_bit_maps.h"
@@ -31,36 +31,34 @@
 namespace {
 
 namespace ref = hv::reference;
+using Bytes = std::string_view;
+using Text = std::unique_ptr<char[]>;
 constexpr std::size_t kPathMax = HV_EXT_PATH_MAX;
 
-struct Bytes {
-    const std::uint8_t *data;
-    std::size_t size;
-};
-using Text = std::unique_ptr<char[]>;
+Bytes take(Bytes &in, std::size_t n) {
+    const Bytes part = in.substr(0, n);
+    in.remove_prefix(part.size());
+    return part;
+}
 
-// The bytes of in before its first NUL; in moves past that NUL, or to its end.
+// The bytes before the first NUL; in moves past that NUL.
 Bytes take_part(Bytes &in) {
-    const auto *nul = static_cast<const std::uint8_t *>(
-        in.size != 0 ? std::memchr(in.data, 0, in.size) : nullptr);
-    const Bytes part{in.data, nul != nullptr ? static_cast<std::size_t>(nul - in.data) : in.size};
-    const std::size_t used = std::min(part.size + 1, in.size);
-    in = {in.data + used, in.size - used};
+    const Bytes part = take(in, in.find('\0'));
+    take(in, 1);
     return part;
 }
 
 unsigned take_byte(Bytes &in) {
-    if (in.size == 0) return 0;
-    in = {in.data + 1, in.size - 1};
-    return in.data[-1];
+    const Bytes byte = take(in, 1);
+    return byte.empty() ? 0 : static_cast<unsigned char>(byte[0]);
 }
 
 // A NUL-terminated copy in a heap block of its exact size, so that AddressSanitizer
 // sees a read one byte past its end.
 Text text(Bytes bytes) {
-    Text copy(new char[bytes.size + 1]);
-    std::memcpy(copy.get(), bytes.data, bytes.size);
-    copy[bytes.size] = '\0';
+    Text copy(new char[bytes.size() + 1]);
+    std::copy(bytes.begin(), bytes.end(), copy.get());
+    copy[bytes.size()] = '\0';
     return copy;
 }
 
@@ -68,10 +66,6 @@ void check(bool holds, const char *what) {
     if (holds) return;
     std::fprintf(stderr, "hv_fuzz: %s\n", what);
     std::abort();
-}
-
-void serve(const char *path, Bytes content) {
-    hv::test::serve_file(path, reinterpret_cast<const char *>(content.data), content.size);
 }
 
 // Input: the pattern, a NUL, the string. The reference costs about the string's
@@ -91,12 +85,13 @@ void glob(Bytes in) {
 // Over the input and its tails from every offset up to 8, so that the eight-byte
 // steps meet every alignment and every remainder.
 void crc16(Bytes in) {
-    const int length = static_cast<int>(std::min<std::size_t>(in.size, 1 << 20));
+    const auto *data = reinterpret_cast<const unsigned char *>(in.data());
+    const int length = static_cast<int>(std::min<std::size_t>(in.size(), 1 << 20));
     for (int offset = 0; offset <= 8 && offset <= length; ++offset)
-        check(ext_CRC16(in.data + offset, length - offset) ==
-                  ref::crc16(in.data + offset, length - offset),
-              "ext_CRC16 and the bitwise CRC differ");
-    check(ext_CRC16(in.data, -length) == 0, "ext_CRC16 of a negative length");
+        check(
+            ext_CRC16(data + offset, length - offset) == ref::crc16(data + offset, length - offset),
+            "ext_CRC16 and the bitwise CRC differ");
+    check(ext_CRC16(data, -length) == 0, "ext_CRC16 of a negative length");
 }
 
 // A bit-map number: one byte, 0-199 itself, 200-239 near the map's bit length,
@@ -114,84 +109,63 @@ int take_number(Bytes &in, int size) {
 }
 
 // Input: two bytes for the size (16-bit signed, modulo 2,200); one for the map's
-// offset from an 8-byte boundary (bits 0-2) and its filling (bits 3-4: zeros, ones,
-// a pattern of the next byte's count of bytes, stretches of both from a seed);
-// then calls: an opcode byte (0 FindBits, 1 SetBits, 2 CheckBits, 3 poke a byte;
-// the upper bits are the set flag) and two numbers. Each is checked against the
-// reference on a model copy of the map.
+// offset from an 8-byte boundary (bits 0-2); a count of bytes and those bytes, repeated
+// to fill the map (none: zeros); then calls: an opcode byte (0 FindBits, 1 SetBits, 2
+// CheckBits, 3 poke a byte; the upper bits are the set flag) and two numbers. Each is
+// checked against the reference on a model copy of the map.
 void bit_maps(Bytes in) {
     const unsigned low = take_byte(in);
     const int size = static_cast<std::int16_t>(low | take_byte(in) << 8) % 2200;
-    const unsigned layout = take_byte(in);
+    const unsigned offset = take_byte(in) & 7;
+    const Bytes pattern = take(in, take_byte(in));
     const std::size_t bytes = static_cast<std::size_t>(std::max(size, 0));
     // Nothing beyond the map is allocated: a read past its end is caught.
-    std::unique_ptr<unsigned char[]> storage(new unsigned char[bytes + (layout & 7)]);
-    unsigned char *map = bytes != 0 ? storage.get() + (layout & 7) : nullptr;
-    std::unique_ptr<unsigned char[]> model(new unsigned char[bytes + 1]);
-    const unsigned fill = layout >> 3 & 3;
-    const Bytes pattern{in.data, fill == 2 ? std::min<std::size_t>(take_byte(in), in.size) : 0};
-    std::uint32_t state = fill == 3 ? take_byte(in) * 2654435761u + 1 : 0;
-    in = {in.data + pattern.size, in.size - pattern.size};
+    const std::unique_ptr<unsigned char[]> storage(new unsigned char[bytes + offset]);
+    unsigned char *map = bytes != 0 ? storage.get() + offset : nullptr;
+    std::vector<unsigned char> model(bytes);
     for (std::size_t i = 0; i < bytes; ++i)
-        map[i] = fill < 2            ? (fill == 0 ? 0 : 0xFF)
-                 : pattern.size != 0 ? pattern.data[i % pattern.size]
-                                     : 0;
-    for (int bit = 0, used = 0, n = 0; fill == 3 && bit < size * 8; bit += n, used = !used) {
-        state = state * 1103515245u + 12345u;
-        n = static_cast<int>(state >> 16) % 97 + 1;
-        ref::set_bits(map, size, bit, n, used);
-    }
-    if (bytes != 0) std::memcpy(model.get(), map, bytes);
-    while (in.size != 0) {
+        map[i] = model[i] = pattern.empty() ? 0 : pattern[i % pattern.size()];
+    while (!in.empty()) {
         const unsigned op = take_byte(in);
         const int a = take_number(in, size), b = take_number(in, size),
                   set = static_cast<int>(op >> 2);
         if ((op & 3) == 0)
-            check(ext_FindBits(map, size, a, b) == ref::find_bits(model.get(), size, a, b),
+            check(ext_FindBits(map, size, a, b) == ref::find_bits(model.data(), size, a, b),
                   "ext_FindBits");
         if ((op & 3) == 1) {
             ext_SetBits(map, size, a, b, set);
-            ref::set_bits(model.get(), size, a, b, set);
+            ref::set_bits(model.data(), size, a, b, set);
         }
         if ((op & 3) == 2)
             check(ext_CheckBits(map, size, a, b, set) ==
-                      ref::check_bits(model.get(), size, a, b, set),
+                      ref::check_bits(model.data(), size, a, b, set),
                   "ext_CheckBits");
         if ((op & 3) == 3 && bytes != 0)
             map[static_cast<unsigned>(a) % bytes] = model[static_cast<unsigned>(a) % bytes] =
                 static_cast<unsigned char>(b);
-        check(bytes == 0 || std::memcmp(map, model.get(), bytes) == 0,
-              "the map and its model differ");
+        check(std::equal(model.begin(), model.end(), map), "the map and its model differ");
     }
 }
 
-// Input: maxargs as a signed byte, then the line. buf and argv have exactly the
-// room the contract asks for.
-void argv(Bytes in) {
+// Input: maxargs as a signed byte, then NUL-separated: the line to split into arguments,
+// the string to translate, from, to, a language code, dir1 and dir2. buf and args have
+// exactly the room ext_ConvStr2ArgV's contract asks for.
+void strings(Bytes in) {
     const int maxargs = static_cast<signed char>(take_byte(in));
-    const Text line = text(in);
-    const Text buf(new char[std::strlen(line.get()) + 1]);
+    const Text line = text(take_part(in)), buf(new char[std::strlen(line.get()) + 1]);
     const std::unique_ptr<char *[]> args(new char *[std::max(maxargs, 0) + 1]);
     int argc = 0;
     ext_ConvStr2ArgV(line.get(), maxargs, buf.get(), &argc, args.get());
-}
-
-// Input: the string, a NUL, from, a NUL, to.
-void translate(Bytes in) {
-    const Text str = text(take_part(in)), from = text(take_part(in)), to = text(in);
+    const Text str = text(take_part(in)), from = text(take_part(in)), to = text(take_part(in));
     ext_TranslateChars(str.get(), from.get(), to.get());
-}
-
-// Input: a language code, a NUL, dir1, a NUL, dir2.
-void lang(Bytes in) {
     const Bytes code = take_part(in);
     const Text lang = text(code), jlang = text(code), landt = text(code);
-    const Text dir1 = text(take_part(in)), dir2 = text(in);
     const char *dir = ext_langtodir(lang.get());
     check(dir == nullptr || std::strlen(dir) <= 40, "ext_langtodir: longer than its buffer");
     check(
         ext_langtojlang(jlang.get()) == jlang.get() && ext_langtolandt(landt.get()) == landt.get(),
         "a language code not cut in place");
+    const Text dir1 = text(take_part(in)), dir2 = text(in);
     const char *path = ext_BuildCatDir(dir1.get(), dir2.get());
     check(path == nullptr || std::strlen(path) < kPathMax, "ext_BuildCatDir: longer than a path");
 }
@@ -217,9 +191,9 @@ void round_trip(const char *path) {
           "a short name does not resolve to its path");
 }
 
-// Input: flags (1: /usr/slib/sendmail exists, 2: /usr/lib/sendmail exists, 4:
-// slot 1 is set, 8: the UAP area comes from the second Uredirect file), the home
-// area, a NUL, slot 1's path, a NUL, the Uredirect file, a NUL, the name.
+// Input: flags (1: /usr/slib/sendmail exists, 2: /usr/lib/sendmail exists, 8: the UAP
+// area comes from the second Uredirect file), the home area, a NUL, slot 1's path (none:
+// the slot stays empty), a NUL, the Uredirect file, a NUL, the name.
 void tokens(Bytes in) {
     const unsigned flags = take_byte(in);
     const Text home = text(take_part(in)), slot = text(take_part(in));
@@ -229,14 +203,12 @@ void tokens(Bytes in) {
     home[std::min(std::strlen(home.get()), kPathMax - 1)] = '\0';
     setenv("HV_DATADIR", home.get(), 1);
     const char *redirects[] = {"/opt/morvek/bin/Uredirect", "/usr/morvek/bin/Uredirect"};
-    serve(redirects[flags >> 3 & 1], redirect);
-    serve(redirects[~flags >> 3 & 1], {nullptr, 0});
-    hv::test::serve_file("/usr/slib/sendmail", (flags & 1) != 0 ? "" : nullptr, 0);
-    hv::test::serve_file("/usr/lib/sendmail", (flags & 2) != 0 ? "" : nullptr, 0);
-    if ((flags & 4) != 0) {
-        hv::test::serve_file(slot.get(), "", 0);
-        ext_SetAlternativeArea(1, slot.get());
-    }
+    hv::test::serve_file(redirects[flags >> 3 & 1], redirect);
+    hv::test::serve_file(redirects[~flags >> 3 & 1], {});
+    hv::test::serve_file("/usr/slib/sendmail", (flags & 1) != 0 ? "" : Bytes{});
+    hv::test::serve_file("/usr/lib/sendmail", (flags & 2) != 0 ? "" : Bytes{});
+    if (slot[0] != '\0') hv::test::serve_file(slot.get(), "");
+    ext_SetAlternativeArea(1, slot.get());
     const Text out(new char[kPathMax]);
     ext_GetUAPPath(out.get());
     check(std::strlen(out.get()) < kPathMax, "ext_GetUAPPath: longer than a path");
@@ -253,12 +225,11 @@ void tokens(Bytes in) {
 // after blank and comment lines: it is what comes back.
 void timezone(Bytes in) {
     const Text alias = text(take_part(in));
-    const Bytes part = take_part(in);
-    std::string name(part.data, part.data + std::min<std::size_t>(part.size, 1000));
+    std::string name(take_part(in).substr(0, 1000));
     std::erase_if(name, [](char c) { return c == '\n' || c == '\0'; });
     const std::string file = "\n \tindented\n#comment\n\"" + name + "\"\n";
-    hv::test::serve_file("/etc/timezone", file.data(), file.size());
-    serve("/srv/mail/sys/TimeZoneMap", in);
+    hv::test::serve_file("/etc/timezone", file);
+    hv::test::serve_file("/srv/mail/sys/TimeZoneMap", in);
     const char *zone = ext_GetSystemTimezoneName();
     check(zone != nullptr && zone == name, "ext_GetSystemTimezoneName: not the file's name");
     const Text tzid(new char[80]);
@@ -272,9 +243,8 @@ void timezone(Bytes in) {
 // later value.
 void settings(Bytes in) {
     const unsigned fail = take_byte(in);
-    const std::string file =
-        "HV_FUZZ=first\n" + std::string(in.data, in.data + in.size) + "\nHV_FUZZ=last\n";
-    hv::test::serve_file("/srv/mail/sys/general.cfg", file.data(), file.size());
+    const std::string file = "HV_FUZZ=first\n" + std::string(in) + "\nHV_FUZZ=last\n";
+    hv::test::serve_file("/srv/mail/sys/general.cfg", file);
     char home[kPathMax];
     ext_GetHomePath(home);  // found first: a process without one ends
     char *value = nullptr;
@@ -290,10 +260,10 @@ void settings(Bytes in) {
 // Input: a login name (unused: the list is asked about the user running), a NUL,
 // the list; without a NUL there is no list. A list that ends with "*" lets anyone in.
 void play_pen(Bytes in) {
-    const std::size_t size = in.size;
-    const bool listed = take_part(in).size < size;
-    const std::string list = std::string(in.data, in.data + in.size) + "\n*\n";
-    hv::test::serve_file("/opt/morvek/bin/hvpp.allow", listed ? list.data() : nullptr, list.size());
+    const bool listed = in.find('\0') != Bytes::npos;
+    take_part(in);
+    const std::string list = std::string(in) + "\n*\n";
+    hv::test::serve_file("/opt/morvek/bin/hvpp.allow", listed ? Bytes(list) : Bytes{});
     const int allowed = listed && getpwuid(getuid()) != nullptr ? 1 : 0;
     check(ext_PlayPenAllowed() == allowed && ext_PlayPenAllowed() == allowed, "ext_PlayPenAllowed");
 }
@@ -305,10 +275,9 @@ struct Entry {
 };
 
 constexpr Entry kEntries[] = {
-    {"glob", glob, false},        {"crc16", crc16, false},         {"bit_maps", bit_maps, false},
-    {"argv", argv, false},        {"translate", translate, false}, {"lang", lang, false},
-    {"tokens", tokens, false},    {"timezone", timezone, true},    {"settings", settings, false},
-    {"play_pen", play_pen, true},
+    {"glob", glob, false},         {"crc16", crc16, false},      {"bit_maps", bit_maps, false},
+    {"strings", strings, false},   {"tokens", tokens, false},    {"timezone", timezone, true},
+    {"settings", settings, false}, {"play_pen", play_pen, true},
 };
 
 const Entry &choose(const char *name) {
@@ -316,9 +285,7 @@ const Entry &choose(const char *name) {
     unsetenv("HV_SITE_TIMEZONE_NAME");  // a site setting would win over /etc/timezone
     for (const Entry &entry : kEntries)
         if (name != nullptr && std::strcmp(entry.name, name) == 0) return entry;
-    std::fprintf(stderr, "usage: hv_fuzz NAME FILE..., HV_FUZZ_ENTRY=NAME under libFuzzer; NAME:");
-    for (const Entry &entry : kEntries) std::fprintf(stderr, " %s", entry.name);
-    std::fprintf(stderr, "\n");
+    std::fprintf(stderr, "usage: hv_fuzz NAME FILE..., HV_FUZZ_ENTRY=NAME under libFuzzer\n");
     std::exit(2);
 }
 
@@ -328,8 +295,7 @@ bool run_alone(const Entry &entry, Bytes in, bool clean_exit) {
     const pid_t pid = fork();
     if (pid == 0) {
         entry.run(in);
-        if (clean_exit) std::exit(0);
-        _exit(0);
+        clean_exit ? std::exit(0) : _exit(0);
     }
     int status = 0;
     while (pid > 0 && waitpid(pid, &status, 0) != pid)
@@ -343,10 +309,11 @@ bool run_alone(const Entry &entry, Bytes in, bool clean_exit) {
 // libFuzzer owns the command line: the entry is named in the environment.
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size) {
     static const Entry &entry = choose(std::getenv("HV_FUZZ_ENTRY"));
+    const Bytes in(reinterpret_cast<const char *>(data), size);
     if (!entry.once)
-        entry.run({data, size});
+        entry.run(in);
     else
-        check(run_alone(entry, {data, size}, false), "a fresh process ended badly");
+        check(run_alone(entry, in, false), "a fresh process ended badly");
     hv::test::forget_files();  // served from memory that is gone now
     return 0;
 }
@@ -358,11 +325,11 @@ int main(int argc, char **argv) {
         std::ifstream file(argv[i], std::ios::binary);
         const std::string input{std::istreambuf_iterator<char>(file), {}};
         // Handed over in a heap block of its exact size, as libFuzzer does.
-        const std::unique_ptr<std::uint8_t[]> exact(new std::uint8_t[input.size()]);
-        std::memcpy(exact.get(), input.data(), input.size());
-        const bool passed = file && run_alone(entry, {exact.get(), input.size()}, true);
-        if (!passed) std::fprintf(stderr, "hv_fuzz %s: %s: a fault\n", entry.name, argv[i]);
-        ok = ok && passed;
+        const std::unique_ptr<char[]> exact(new char[input.size()]);
+        std::copy(input.begin(), input.end(), exact.get());
+        if (file && run_alone(entry, {exact.get(), input.size()}, true)) continue;
+        std::fprintf(stderr, "hv_fuzz %s: %s: a fault\n", entry.name, argv[i]);
+        ok = false;
     }
     std::printf("%d inputs replayed\n", argc - 2);
     return ok ? 0 : 1;

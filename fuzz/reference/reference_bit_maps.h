@@ -2,6 +2,7 @@
 // the fuzz program and the benchmark hold the library's versions against.
 #pragma once
 
+#include <algorithm>
 #include <climits>
 #include <cstdint>
 
@@ -43,24 +44,20 @@ inline int find_bits(const unsigned char *map, int size, int nbits, int skip,
     return -1;
 }
 
-// A range that ends past bit INT_MAX is left alone.
+// A range that ends past bit INT_MAX is left alone; its bits past the map's end are
+// ignored.
 inline bool range_valid(int size, int first, int count) {
     return size > 0 && first >= 0 && count > 0 && std::int64_t{first} + count - 1 <= INT_MAX;
 }
 
-// The end of the range's bits that lie in the map.
 inline std::int64_t range_end(int size, int first, int count) {
-    const std::int64_t end = std::int64_t{first} + count;
-    return end < 8 * std::int64_t{size} ? end : 8 * std::int64_t{size};
+    return std::min(std::int64_t{first} + count, 8 * std::int64_t{size});
 }
 
 inline void set_bits(unsigned char *map, int size, int first, int count, int set) {
     if (map == nullptr || !range_valid(size, first, count)) return;
-    for (std::int64_t bit = first; bit < range_end(size, first, count); ++bit) {
-        const int mask = 1 << (bit & 7);
-        map[bit >> 3] =
-            static_cast<unsigned char>(set ? map[bit >> 3] | mask : map[bit >> 3] & ~mask);
-    }
+    for (std::int64_t bit = first; bit < range_end(size, first, count); ++bit)
+        if (bit_of(map, bit) != (set != 0)) map[bit >> 3] ^= 1 << (bit & 7);
 }
 
 inline int check_bits(const unsigned char *map, int size, int first, int count, int set) {

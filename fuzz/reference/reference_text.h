@@ -28,28 +28,21 @@ inline int glob(const char *s, const char *p, bool fold) {
         case '?':
             break;
         case '[': {
-            const int c = eq(*s);
-            const int order = low(*s);
+            const int c = eq(*s), order = low(*s);
             ++p;
             for (;;) {
                 if (*p == ']' || *p == '\0') return 0;
                 if (eq(*p) == c) break;
                 if (p[1] == '-') {
                     if (p[2] == '\0') return 0;
-                    const int lo = low(p[0]);
-                    const int hi = high(p[2]);
+                    const int lo = low(p[0]), hi = high(p[2]);
                     if ((lo <= order && order <= hi) || (lo >= order && order >= hi)) break;
                     p += 2;
                 }
                 ++p;
             }
-            while (*p != ']') {
-                if (*p == '\0') {
-                    --p;  // the class ran to the end of the pattern
-                    break;
-                }
-                ++p;
-            }
+            while (*p != ']' && *p != '\0') ++p;
+            if (*p == '\0') --p;  // the class ran to the end of the pattern
             break;
         }
         case '\\':
