@@ -103,10 +103,12 @@ bool account_owns(const char *path) {
            st.st_gid == hv::test::kMorvekGid;
 }
 
-// The chown helper: records its arguments in /tmp/args, exits with this code.
+// The chown helper: records its arguments in /tmp/args and the descriptors it was started
+// with in /tmp/fds (ls adds the directory it lists), exits with this code.
 void install_helper(int code) {
     hv::test::write_file(kHelper,
-                         "#!/bin/sh\necho \"$@\" >/tmp/args\nexit " + std::to_string(code));
+                         "#!/bin/sh\necho \"$@\" >/tmp/args\nls /proc/self/fd >/tmp/fds\nexit " +
+                             std::to_string(code));
     chmod(kHelper, 0755);
 }
 
@@ -210,6 +212,45 @@ TEST(InstalledOwnership, ARootCallerIsNeverRedirectedByASwappedLink) {
     EXPECT_GT(given, 0);
 }
 
+int g_fd = -1;
+
+// Programs started while the library holds a file open, or started by it, begin with the
+// standard descriptors alone. Each reading routine is caught inside the call that reads the
+// file it opened; every file read through sxl_fopen opens alike, so the settings stand for all.
+TEST(InstalledDescriptorHygiene, ProgramsStartWithTheStandardDescriptorsAlone) {
+    install_helper(0);
+    hv::test::write_file("/srv/mail/sys/general.cfg", "A=1\n");
+    hv::test::write_file("/srv/mail/sys/sysdata", std::string(44, '\1'));
+    hv::test::write_file(kFile, "x");
+    g_fd = open(kFile, O_RDWR | O_CLOEXEC);
+    hv::test::script("sxl_chown", EPERM);  // once each: the helper rows come first
+    hv::test::script("sxl_fchown", EPERM);
+    // Whatever this process was given by whoever started it is not the library's.
+    ASSERT_EQ(close_range(3, ~0U, CLOSE_RANGE_CLOEXEC), 0);
+    const auto helper = [] { std::system(kHelper); };
+    const std::tuple<const char *, const char *, void (*)()> rows[] = {
+        {"the test itself", nullptr, helper},
+        {"helper run by name", nullptr, [] { ext_ChownToOrdavin("~/f"); }},
+        {"helper run for a descriptor", nullptr, [] { ext_FChownToOrdavin(g_fd, "~/f"); }},
+        {"settings", "sxl_fgets",
+         [] {
+             char *v;
+             ext_GetCustomiseInfo("A", &v);
+         }},
+        {"start count", "sxl_read", [] { ext_GetSystemStartCount(); }},
+        {"copy", "sxl_write", [] { ext_copy("~/f", "/tmp/copy", nullptr); }},
+    };
+    for (const auto &[label, call, routine] : rows) {
+        if (call) hv::test::before_call(call, helper);
+        routine();
+        if (call) hv::test::before_call(call, nullptr);
+        std::string fds;
+        std::getline(std::ifstream("/tmp/fds"), fds, '\0');
+        hv::test::remove_path("/tmp/fds");
+        EXPECT_EQ(fds, "0\n1\n2\n3\n") << label;
+    }
+}
+
 // Everything a row aims at, root's unless said otherwise; the helper installed setuid root
 // and, as hvchown-cap, with CAP_CHOWN, both taking the home area from hvchown.home.
 constexpr char kScene[] =
@@ -290,8 +331,6 @@ TEST(InstalledHvchown, RefusesWhatIsNotTheSuitesToGive) {
         }
     }
 }
-
-int g_fd = -1;
 
 // A file of root's, the chown helper (exit code 3), and a SIGCHLD handler of the caller's.
 void file_and_helper() {
