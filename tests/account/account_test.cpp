@@ -173,9 +173,7 @@ TEST(InstalledOwnership, ChangedWhereNeededElseByTheHelper) {
         ASSERT_TRUE(!has('c') || waitid(P_ALL, 0, &ended, WEXITED | WNOWAIT) == 0);
         const long before = calls(change);
         may_chown(!has('p'));
-        if (has('n')) {
-            ASSERT_EQ(mount("none", "/proc", "tmpfs", 0, nullptr), 0);
-        }
+        ASSERT_TRUE(!has('n') || mount("none", "/proc", "tmpfs", 0, nullptr) == 0);
         const int got = has('d') ? ext_FChownToOrdavin(fd, name) : ext_ChownToOrdavin(name);
         if (has('n')) umount("/proc");
         may_chown(true);
@@ -325,40 +323,35 @@ TEST(InstalledHvchown, RefusesWhatIsNotTheSuitesToGive) {
                       std::make_pair(row.code, true))
                 << run << ": " << args << ": " << err;
             // Given back, so that the next install has a change to make too.
-            if (row.code == 0) {
-                ASSERT_EQ(chown(row.path, row.stranger ? 4243 : 0, 0), 0);
-            }
+            ASSERT_TRUE(row.code != 0 || chown(row.path, row.stranger ? 4243 : 0, 0) == 0);
         }
     }
 }
 
-// A file of root's, the chown helper (exit code 3), and a SIGCHLD handler of the caller's.
-void file_and_helper() {
-    hv::test::write_file(kFile, "x");
-    g_fd = open(kFile, O_RDONLY | O_CLOEXEC);
-    install_helper(3);
-    signal(SIGCHLD, caught);
-}
-
-// Without a refusal the change is made (in a user namespace the account's ids are
-// not mapped: EINVAL); EPERM runs the helper, whose exit code is the result unless
-// it could not be started or waited for. The caller's SIGCHLD handler is back.
-bool given_away(long r, const Outcome &o, const char *change) {
-    if (ext_signal(SIGCHLD, caught) != caught) return false;
-    if (!o.failed(change))
-        return hv::test::real_root() ? r == 0 && account_owns(kFile) : r == EINVAL;
-    return r == (o.failed("sxl_wait") ? ECHILD : o.failed("sxl_execv") ? 1 : 3);
+// Gives a file of root's away, with the chown helper (exit code 3) and a SIGCHLD handler of
+// the caller's. Without a refusal the change is made (in a user namespace the account's ids are
+// not mapped: EINVAL); EPERM runs the helper, whose exit code is the result unless it could not
+// be started or waited for. The caller's SIGCHLD handler is back.
+hv::test::Case giving_away(const char *label, long (*run)(), const char *change) {
+    const auto setup = [] {
+        hv::test::write_file(kFile, "x");
+        g_fd = open(kFile, O_RDONLY | O_CLOEXEC);
+        install_helper(3);
+        signal(SIGCHLD, caught);
+    };
+    return {label, setup, run, [change](long r, const Outcome &o) {
+                if (ext_signal(SIGCHLD, caught) != caught) return false;
+                if (!o.failed(change))
+                    return hv::test::real_root() ? r == 0 && account_owns(kFile) : r == EINVAL;
+                return r == (o.failed("sxl_wait") ? ECHILD : o.failed("sxl_execv") ? 1 : 3);
+            }};
 }
 
 const hv::test::Case kCases[] = {
-    {.label = "InstalledChownToOrdavin",
-     .setup = file_and_helper,
-     .run = [] { return long{ext_ChownToOrdavin("~/f")}; },
-     .check = [](long r, const Outcome &o) { return given_away(r, o, "sxl_chown"); }},
-    {.label = "InstalledFChownToOrdavin",
-     .setup = file_and_helper,
-     .run = [] { return long{ext_FChownToOrdavin(g_fd, "~/f")}; },
-     .check = [](long r, const Outcome &o) { return given_away(r, o, "sxl_fchown"); }},
+    giving_away("InstalledChownToOrdavin", [] { return long{ext_ChownToOrdavin("~/f")}; },
+                "sxl_chown"),
+    giving_away("InstalledFChownToOrdavin", [] { return long{ext_FChownToOrdavin(g_fd, "~/f")}; },
+                "sxl_fchown"),
     // The answer is kept for good, whatever it was and whatever the list says later.
     {.label = "InstalledPlayPenAllowed",
      .setup = [] { hv::test::write_file("/opt/morvek/bin/hvpp.allow", "# everyone\n*\n"); },
