@@ -28,36 +28,32 @@ std::string setting(const char *key) {
     return ext_GetCustomiseInfo(key, &value) ? value : "(missing)";
 }
 
-// The threads make each call for the first time all together, then all of them again; every
-// call must answer true, as it does in a single thread. A call may fill several caches in turn.
+// With the settings, start count and clock below, the threads make each call for the first time
+// all together, then all of them again; every call must answer true, as it does in a single
+// thread. A call may fill several caches in turn.
 void race(std::initializer_list<bool (*)()> calls) {
     constexpr int kThreads = 8, kRounds = 200;
+    hv::test::write_file("sys/general.cfg", "Greeting=hello_world\n");
+    // The start count, 1234, as a little-endian 32-bit number after 40 bytes.
+    hv::test::write_file("sys/sysdata", std::string(40, '\0') + std::string("\xd2\x04\0\0", 4));
+    setenv("TZ", "EST5", 1);  // five hours west of UTC all year round
     std::barrier together(kThreads);
     std::size_t wrong[kThreads] = {};  // each thread's first call to answer false, from 1
     std::vector<std::thread> threads;
     for (std::size_t &mine : wrong) {
         threads.emplace_back([&] {
-            for (int round = 0; round < kRounds && mine == 0; ++round) {
+            for (int round = 0; round < kRounds && mine == 0; ++round)
                 for (std::size_t i = 0; i < calls.size(); ++i) {
                     if (round == 0) together.arrive_and_wait();
                     if (!calls.begin()[i]() && mine == 0) mine = i + 1;
                 }
-            }
         });
     }
     for (std::thread &thread : threads) thread.join();
     for (std::size_t call : wrong) EXPECT_EQ(call, 0u);
 }
 
-void lay_out_site() {
-    hv::test::write_file("sys/general.cfg", "Greeting=hello_world\n");
-    // The start count, 1234, as a little-endian 32-bit number after 40 bytes.
-    hv::test::write_file("sys/sysdata", std::string(40, '\0') + std::string("\xd2\x04\0\0", 4));
-    setenv("TZ", "EST5", 1);  // five hours west of UTC all year round
-}
-
 TEST(FirstCalls, HomeAreaSettingsStartCountAndClock) {
-    lay_out_site();
     race({[] { return resolved("~/x") == hv::test::home("x"); },
           [] { return setting("Greeting") == "hello world" && setting("Absent") == "(missing)"; },
           [] { return ext_GetSystemStartCount() == 1234; },
@@ -67,7 +63,6 @@ TEST(FirstCalls, HomeAreaSettingsStartCountAndClock) {
 // Values may not be read across another thread's ext_FreeInfo: only whether the key was found
 // is checked while stores are dropped and loaded again.
 TEST(FirstCalls, SettingsFreedWhileOthersLoad) {
-    lay_out_site();
     race({[] {
         char *value = nullptr;
         const int found = ext_GetCustomiseInfo("Greeting", &value);
@@ -77,7 +72,6 @@ TEST(FirstCalls, SettingsFreedWhileOthersLoad) {
 }
 
 TEST(FirstCalls, InstalledAreasPlayPenAccountAndZone) {
-    lay_out_site();
     hv::test::write_file("/opt/morvek/bin/Uredirect", "/data/uap\n");
     hv::test::write_file("/opt/morvek/bin/hvpp.allow", "*\n");
     hv::test::write_file("/etc/timezone", "\"Europe/Paris\"\n");
