@@ -146,8 +146,7 @@ void daemon_start(bool log, int failing_opens) {
 
 // With standard input and output closed, the pipe takes their descriptors.
 long detach_from_closed() {
-    close(0);
-    close(1);
+    close_range(0, 1, 0);
     ext_BecomeDaemon();
     return 0;
 }
