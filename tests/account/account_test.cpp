@@ -1,31 +1,16 @@
 // The system account, password ageing, ownership, the real chown helper's checks, then every
 // failure of each platform call (tests/support/sweep.h). Play-pen list: fuzz/play_pen_fuzz.cpp.
 
-#include <gtest/gtest.h>
-#include <fcntl.h>
 #include <linux/capability.h>
 #include <sys/mount.h>
 #include <sys/syscall.h>
-#include <sys/stat.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
-#include <cerrno>
-#include <csignal>
 #include <cstdio>
-#include <cstdlib>
-#include <cstring>
-#include <fstream>
 #include <regex>
-#include <string>
-#include <tuple>
-#include <vector>
 
 #include "../../src/account/password_age.h"
-#include "harness.h"
-#include "hv_ext.h"
-#include "seam.h"
-#include "sweep.h"
+
+#include "prelude.h"
 
 namespace {
 

@@ -1,25 +1,11 @@
 // Record locks and file copies, then every routine of the family under every failure
 // of each of its platform calls (tests/support/sweep.h).
 
-#include <gtest/gtest.h>
-#include <fcntl.h>
 #include <poll.h>
-#include <signal.h>
-#include <sys/stat.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
-#include <cerrno>
-#include <fstream>
 #include <iterator>
-#include <string>
-#include <tuple>
-#include <vector>
 
-#include "harness.h"
-#include "hv_ext.h"
-#include "seam.h"
-#include "sweep.h"
+#include "prelude.h"
 
 namespace {
 

@@ -1,27 +1,12 @@
 // Process control: signals without restart, wait limits and the process title, then
 // every routine of the family that calls the platform under every failure (support/sweep.h).
 
-#include <fcntl.h>
-#include <gtest/gtest.h>
-#include <signal.h>
 #include <sys/socket.h>
-#include <sys/stat.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
-#include <cerrno>
 #include <chrono>
-#include <cstring>
 #include <filesystem>
-#include <fstream>
-#include <string>
-#include <tuple>
-#include <vector>
 
-#include "harness.h"
-#include "hv_ext.h"
-#include "seam.h"
-#include "sweep.h"
+#include "prelude.h"
 
 namespace {
 

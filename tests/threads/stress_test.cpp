@@ -3,18 +3,12 @@
 // the same installation. One process per test, so that each release meets an empty cache. Under
 // ThreadSanitizer (make tsan) the same runs also prove the fills free of data races.
 
-#include <gtest/gtest.h>
-
 #include <barrier>
-#include <cstdlib>
 #include <initializer_list>
-#include <string>
 #include <string_view>
 #include <thread>
-#include <vector>
 
-#include "harness.h"
-#include "hv_ext.h"
+#include "prelude.h"
 
 namespace {
 
