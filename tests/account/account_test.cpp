@@ -1,5 +1,5 @@
 // The system account, password ageing, ownership, the real chown helper's checks, then every
-// failure of each platform call (tests/support/sweep.h). Play-pen list: fuzz/play_pen_fuzz.cpp.
+// failure of each platform call (tests/support/sweep.h). The play-pen list: the fuzz program.
 
 #include <linux/capability.h>
 #include <sys/mount.h>
