@@ -115,7 +115,8 @@ TEST(InstalledOwnership, ChangedWhereNeededElseByTheHelper) {
     // is; v under Valgrind; r the change is refused (EPERM), the helper decides (else it is made
     // for real, as root); i SIGCHLD ignored, not caught; c an unrelated child has ended, not
     // reaped; e sxl_wait fails once with EINTR; m the helper is missing; p without CAP_CHOWN;
-    // n without /proc, where a privileged caller changes the walked descriptor itself.
+    // n without /proc but with a planted proc/self/fd of decoys on the file's own file system (as
+    // in a chroot), where a privileged caller changes the walked descriptor itself.
     const std::tuple<const char *, const char *, int, long, const char *> rows[] = {
         {"~/f", "o", 0, 0, ""},      {"~/f", "u", 0, 1, ""},      {"~/f", "v", 0, 1, ""},
         {nullptr, "d", 0, 1, ""},    {"~/f", "dv", 0, 0, ""},     {"~/f", "r", 3, 1, kGiven},
@@ -131,7 +132,9 @@ TEST(InstalledOwnership, ChangedWhereNeededElseByTheHelper) {
         {"~/f", "nu", 0, 0, ""},
     };
     ASSERT_EQ(std::system("cd /tmp && mkdir '~nobody' && touch '~nobody/f' out && cd /srv/mail"
-                          " && ln -s /tmp/out lnk && ln -s /tmp dl && ln -s f rl"
+                          " && ln -s /tmp/out lnk && ln -s /tmp dl && ln -s f rl && touch decoy"
+                          " && mkdir -p proc/self/fd && for n in $(seq 0 99);"
+                          " do ln decoy proc/self/fd/$n; done"
                           " && { chown -h 4242:4242 lnk dl 2>/dev/null || true; }"), 0);
     ASSERT_EQ(chdir("/tmp"), 0);
     const int fd = open(kFile, O_RDWR | O_CREAT | O_CLOEXEC, 0644);
@@ -158,7 +161,7 @@ TEST(InstalledOwnership, ChangedWhereNeededElseByTheHelper) {
         ASSERT_TRUE(!has('c') || waitid(P_ALL, 0, &ended, WEXITED | WNOWAIT) == 0);
         const long before = calls(change);
         may_chown(!has('p'));
-        ASSERT_TRUE(!has('n') || mount("none", "/proc", "tmpfs", 0, nullptr) == 0);
+        ASSERT_TRUE(!has('n') || mount("/srv/mail/proc", "/proc", nullptr, MS_BIND, nullptr) == 0);
         const int got = has('d') ? ext_FChownToOrdavin(fd, name) : ext_ChownToOrdavin(name);
         if (has('n')) umount("/proc");
         may_chown(true);
