@@ -313,30 +313,34 @@ TEST(InstalledHvchown, RefusesWhatIsNotTheSuitesToGive) {
     }
 }
 
-// Gives a file of root's away, with the chown helper (exit code 3) and a SIGCHLD handler of
-// the caller's. Without a refusal the change is made (in a user namespace the account's ids are
-// not mapped: EINVAL); EPERM runs the helper, whose exit code is the result unless it could not
-// be started or waited for. The caller's SIGCHLD handler is back.
+// Gives a file of root's away, with the chown helper (exit code 3), a SIGCHLD handler of the
+// caller's and no standard input: the walk to a file four names deep then ends on descriptor 0.
+// Without a refusal the change is made (in a user namespace the account's ids are not mapped:
+// EINVAL); EPERM runs the helper, whose exit code is the result unless it could not be started
+// or waited for. The caller's SIGCHLD handler is back.
+constexpr char kDeepFile[] = "/srv/mail/d/f";
+
 hv::test::Case giving_away(const char *label, long (*run)(), const char *change) {
     const auto setup = [] {
-        hv::test::write_file(kFile, "x");
-        g_fd = open(kFile, O_RDONLY | O_CLOEXEC);
+        hv::test::write_file(kDeepFile, "x");
+        g_fd = open(kDeepFile, O_RDONLY | O_CLOEXEC);
         install_helper(3);
         signal(SIGCHLD, caught);
+        close(STDIN_FILENO);
     };
     return {label, setup, run, [change](long r, const Outcome &o) {
                 if (ext_signal(SIGCHLD, caught) != caught) return false;
                 if (!o.failed(change))
-                    return hv::test::real_root() ? r == 0 && account_owns(kFile) : r == EINVAL;
+                    return hv::test::real_root() ? r == 0 && account_owns(kDeepFile) : r == EINVAL;
                 return r == (o.failed("sxl_wait") ? ECHILD : o.failed("sxl_execv") ? 1 : 3);
             }};
 }
 
 const hv::test::Case kCases[] = {
-    giving_away("InstalledChownToOrdavin", [] { return long{ext_ChownToOrdavin("~/f")}; },
+    giving_away("InstalledChownToOrdavin", [] { return long{ext_ChownToOrdavin("~/d/f")}; },
                 "sxl_chown"),
-    giving_away("InstalledFChownToOrdavin", [] { return long{ext_FChownToOrdavin(g_fd, "~/f")}; },
-                "sxl_fchown"),
+    giving_away("InstalledFChownToOrdavin",
+                [] { return long{ext_FChownToOrdavin(g_fd, "~/d/f")}; }, "sxl_fchown"),
     // The answer is kept for good, whatever it was and whatever the list says later.
     {.label = "InstalledPlayPenAllowed",
      .setup = [] { hv::test::write_file("/opt/morvek/bin/hvpp.allow", "# everyone\n*\n"); },

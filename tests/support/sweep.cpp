@@ -1,5 +1,6 @@
 #include "sweep.h"
 
+#include <dirent.h>
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
@@ -12,7 +13,6 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <filesystem>
 #include <new>
 #include <set>
 #include <vector>
@@ -55,11 +55,14 @@ void note_fault() {
     if (nth_failed("dtk_getDatadir") != 0) g_report->home_failed = true;
 }
 
-// A descriptor the routine left open shows as new: itself, or the listing's own moved up.
 std::set<int> open_descriptors() {
     std::set<int> fds;
-    for (const auto &entry : std::filesystem::directory_iterator("/proc/self/fd"))
-        fds.insert(std::stoi(entry.path().filename()));
+    if (DIR *dir = opendir("/proc/self/fd")) {
+        while (const dirent *entry = readdir(dir))
+            if (entry->d_name[0] != '.') fds.insert(std::atoi(entry->d_name));
+        fds.erase(dirfd(dir));
+        closedir(dir);
+    }
     return fds;
 }
 
