@@ -12,17 +12,15 @@ scratch=$(mktemp -d)
 trap 'rm -rf "$scratch"' EXIT
 failures=0
 
+# check STATUS OUTPUT COMMAND...
 check() {
-    local want_status=$1 want_out=$2 status out
-    shift 2
-    "$@" <"$scratch/in" >"$scratch/out" 2>"$scratch/err"
+    local status out
+    "${@:3}" <"$scratch/in" >"$scratch/out" 2>"$scratch/err"
     status=$?
-    out=$(tr '\n' '|' <"$scratch/out" | sed 's/|$//')
-    if [ "$status" != "$want_status" ] || [ "$out" != "$want_out" ]; then
-        echo "FAIL: $*: status $status, output '$out' (want $want_status, '$want_out');" \
-             "stderr: $(cat "$scratch/err")"
-        failures=$((failures + 1))
-    fi
+    out=$(paste -sd '|' "$scratch/out")
+    [ "$status:$out" = "$1:$2" ] && return
+    echo "FAIL: ${*:3}: status $status, output '$out' (want $1, '$2'); stderr: $(cat "$scratch/err")"
+    failures=$((failures + 1))
 }
 
 printf '123456789' >"$scratch/in"
