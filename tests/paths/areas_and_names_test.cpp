@@ -158,6 +158,7 @@ TEST(Tokens, ResolveAndShortenExactlyOrNotAtAll) {
         EXPECT_EQ(out, expected) << name;
     }
     EXPECT_EQ(ext_GetShortFName("~/x", nullptr), 0);
+    EXPECT_EQ(ext_GetUAPPath(nullptr), 0);
     EXPECT_EQ(ext_CheckFileName("09AZaz"), 1);
     EXPECT_EQ(ext_CheckFileName("a.b"), 0);
 }
