@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <memory>
 
 #include "../../src/internal/line_reader.h"
 #include "cli.h"
@@ -27,6 +28,10 @@ constexpr const char *kHelp =
     "  -h, --help  display this help and exit\n";
 
 constexpr const char *kSettingsName = "~/sys/general.cfg";
+
+struct CloseFile {
+    void operator()(FILE *file) const { std::fclose(file); }
+};
 
 // The C library's fgets, through a function of our own: a template argument must
 // be a function whose address may be taken.
@@ -148,14 +153,14 @@ private:
 // quadratic in the number of keys.
 // The index of the key of the last setting read is left in *last (-1: none).
 int read_settings(const char *cmd, const char *path, Settings *settings, long *last) {
-    FILE *file = std::fopen(path, "re");
-    if (file == nullptr) {
+    const std::unique_ptr<FILE, CloseFile> file(std::fopen(path, "re"));
+    if (!file) {
         complain(cmd, "cannot read '%s': %s", path, std::strerror(errno));
         return kExitNo;
     }
     int status = kExitOk;
     hv::lines::LineBuffer line;
-    while (char *text = hv::lines::next_text<read_line>(file, line)) {
+    while (char *text = hv::lines::next_text<read_line>(file.get(), line)) {
         hv::lines::Setting setting;
         if (!hv::lines::split_setting(text, setting))
             continue;
@@ -168,7 +173,6 @@ int read_settings(const char *cmd, const char *path, Settings *settings, long *l
         }
         *last = index;
     }
-    std::fclose(file);
     return status;
 }
 
