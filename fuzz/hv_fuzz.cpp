@@ -191,81 +191,34 @@ void round_trip(const char *path) {
           "a short name does not resolve to its path");
 }
 
-// Input: flags (1: /usr/slib/sendmail exists, 2: /usr/lib/sendmail exists, 8: the UAP
-// area comes from the second Uredirect file), the home area, a NUL, slot 1's path (none:
-// the slot stays empty), a NUL, the Uredirect file, a NUL, the name.
-void tokens(Bytes in) {
-    const unsigned flags = take_byte(in);
-    const Text home = text(take_part(in)), slot = text(take_part(in));
-    const Bytes redirect = take_part(in);
-    const Text name = text(in);
-    // A home area longer than a path ends the process, as documented.
-    home[std::min(std::strlen(home.get()), kPathMax - 1)] = '\0';
-    setenv("HV_DATADIR", home.get(), 1);
-    const char *redirects[] = {"/opt/morvek/bin/Uredirect", "/usr/morvek/bin/Uredirect"};
-    hv::test::serve_file(redirects[flags >> 3 & 1], redirect);
-    hv::test::serve_file(redirects[~flags >> 3 & 1], {});
-    hv::test::serve_file("/usr/slib/sendmail", (flags & 1) != 0 ? "" : Bytes{});
-    hv::test::serve_file("/usr/lib/sendmail", (flags & 2) != 0 ? "" : Bytes{});
-    if (slot[0] != '\0') hv::test::serve_file(slot.get(), "");
-    ext_SetAlternativeArea(1, slot.get());
+// Input: a file, served as every file the library parses (the settings between two lines of
+// a key of their own, the play-pen list ending with "*", which lets anyone in); its first
+// line is also a file name and a zone alias.
+void files(Bytes in) {
+    const std::string settings = "HV_FUZZ=first\n" + std::string(in) + "\nHV_FUZZ=last\n";
+    const std::string list = std::string(in) + "\n*\n";
+    for (const char *path : {"/etc/timezone", "/srv/mail/sys/TimeZoneMap",
+                             "/opt/morvek/bin/Uredirect", "/usr/morvek/bin/Uredirect"})
+        hv::test::serve_file(path, in);
+    hv::test::serve_file("/srv/mail/sys/general.cfg", settings);
+    hv::test::serve_file("/opt/morvek/bin/hvpp.allow", list);
+    const Text name = text(take(in, in.find('\n')));
+    char *value = nullptr;
+    check(ext_GetCustomiseInfo("HV_FUZZ", &value) == 1 && std::strcmp(value, "last") == 0,
+          "ext_GetCustomiseInfo: not the last value");
+    check(ext_PlayPenAllowed() == (getpwuid(getuid()) != nullptr), "ext_PlayPenAllowed");
+    ext_GetSystemTimezoneName();
     const Text out(new char[kPathMax]);
+    ext_GetTZIDFromAlias(name.get(), out.get());
+    check(std::strlen(out.get()) < 80, "ext_GetTZIDFromAlias: longer than its buffer");
     ext_GetUAPPath(out.get());
     check(std::strlen(out.get()) < kPathMax, "ext_GetUAPPath: longer than a path");
     round_trip(name.get());
     if (ext_GetActualFName(name.get(), out.get()) != nullptr) round_trip(out.get());
-    ext_BaseName(name.get());
     const char *alnum = "0123456789ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz";
     check(ext_CheckFileName(name.get()) == (name[std::strspn(name.get(), alnum)] == '\0'),
           "ext_CheckFileName");
-}
-
-// Input: the alias, a NUL, a zone name, a NUL, the map "~/sys/TimeZoneMap". The
-// name, without line ends and cut to fit a line, is given quoted in "/etc/timezone"
-// after blank and comment lines: it is what comes back.
-void timezone(Bytes in) {
-    const Text alias = text(take_part(in));
-    std::string name(take_part(in).substr(0, 1000));
-    std::erase_if(name, [](char c) { return c == '\n' || c == '\0'; });
-    const std::string file = "\n \tindented\n#comment\n\"" + name + "\"\n";
-    hv::test::serve_file("/etc/timezone", file);
-    hv::test::serve_file("/srv/mail/sys/TimeZoneMap", in);
-    const char *zone = ext_GetSystemTimezoneName();
-    check(zone != nullptr && zone == name, "ext_GetSystemTimezoneName: not the file's name");
-    const Text tzid(new char[80]);
-    ext_GetTZIDFromAlias(alias.get(), tzid.get());
-    check(std::strlen(tzid.get()) < 80, "ext_GetTZIDFromAlias: longer than its buffer");
-}
-
-// Input: the n-th call through the seam to fail during the first load (0: none),
-// then lines of "~/sys/general.cfg", which are given a key of their own before and
-// after: whatever they hold, and whatever the failed load left, a load finds the
-// later value.
-void settings(Bytes in) {
-    const unsigned fail = take_byte(in);
-    const std::string file = "HV_FUZZ=first\n" + std::string(in) + "\nHV_FUZZ=last\n";
-    hv::test::serve_file("/srv/mail/sys/general.cfg", file);
-    char home[kPathMax];
-    ext_GetHomePath(home);  // found first: a process without one ends
-    char *value = nullptr;
-    if (fail != 0) hv::test::fail_nth(fail, hv::test::Nth::kOnce);
-    ext_GetCustomiseInfo("HV_FUZZ", &value);
-    hv::test::disarm_nth();
-    ext_FreeInfo();
-    check(ext_GetCustomiseInfo("HV_FUZZ", &value) == 1 && std::strcmp(value, "last") == 0,
-          "ext_GetCustomiseInfo: not the last value");
-    ext_FreeInfo();
-}
-
-// Input: a login name (unused: the list is asked about the user running), a NUL,
-// the list; without a NUL there is no list. A list that ends with "*" lets anyone in.
-void play_pen(Bytes in) {
-    const bool listed = in.find('\0') != Bytes::npos;
-    take_part(in);
-    const std::string list = std::string(in) + "\n*\n";
-    hv::test::serve_file("/opt/morvek/bin/hvpp.allow", listed ? Bytes(list) : Bytes{});
-    const int allowed = listed && getpwuid(getuid()) != nullptr ? 1 : 0;
-    check(ext_PlayPenAllowed() == allowed && ext_PlayPenAllowed() == allowed, "ext_PlayPenAllowed");
+    ext_BaseName(name.get());
 }
 
 struct Entry {
@@ -274,11 +227,9 @@ struct Entry {
     bool once;  // its parser reads a file only on a process's first call
 };
 
-constexpr Entry kEntries[] = {
-    {"glob", glob, false},         {"crc16", crc16, false},      {"bit_maps", bit_maps, false},
-    {"strings", strings, false},   {"tokens", tokens, false},    {"timezone", timezone, true},
-    {"settings", settings, false}, {"play_pen", play_pen, true},
-};
+constexpr Entry kEntries[] = {{"glob", glob, false},       {"crc16", crc16, false},
+                               {"bit_maps", bit_maps, false}, {"strings", strings, false},
+                               {"files", files, true}};
 
 const Entry &choose(const char *name) {
     setenv("HV_DATADIR", "/srv/mail", 1);
