@@ -28,6 +28,9 @@ TEST(BitMaps, NullMapsAndTheLargestBitIndex) {
     EXPECT_EQ(ext_FindBits(nullptr, 4, 1, 0), -1);
     EXPECT_EQ(ext_CheckBits(nullptr, 4, 0, 1, 0), 0);
     ext_SetBits(nullptr, 4, 0, 1, 1);
+    unsigned char bits[4] = {};  // a run's whole bytes leave the partial byte after them
+    ext_SetBits(bits, 4, 4, 16, 1);
+    EXPECT_EQ(std::vector<int>(bits, bits + 4), (std::vector<int>{0xF0, 0xFF, 0x0F, 0}));
     const int size = (1 << 28) + 1;
     std::vector<unsigned char> map(size, 0xFF);
     map.back() = 0;
