@@ -137,12 +137,15 @@ long detach_from_closed() {
 }
 
 // The daemon (or, when it cannot fork, the caller itself) leads a session of its
-// own, its standard descriptors redirected unless a step of that failed.
+// own, its standard descriptors redirected unless a step of that failed, SIGPIPE not
+// left blocked.
 bool detached(const Outcome &o, const std::string &standard) {
+    sigset_t blocked;
+    pthread_sigmask(SIG_BLOCK, nullptr, &blocked);
     const bool redirected = o.failed("sxl_open") || o.failed("sxl_dup") ||
                             o.failed("sxl_rawfcntl") || describe(0, 3) == standard;
     return redirected && describe(3, 64) == g_others &&
-           (o.failed("sxl_setsid") || getsid(0) == getpid());
+           (o.failed("sxl_setsid") || getsid(0) == getpid()) && !sigismember(&blocked, SIGPIPE);
 }
 
 // Two children that have ended, and one that runs until the run's process ends.
