@@ -66,6 +66,7 @@ TEST_P(TitleRoom, TitlesShorterThanTheRoomAreWritten) {
     ext_setProcTitle("x");             // before preparation
     ext_initSetProcTitle(2, nullptr);  // nowhere to write: not even a preparation
     ext_initSetProcTitle(argc, argv.data());
+    ext_initSetProcTitle(argc, argv.data());  // prepared once only
     ext_setProcTitle(nullptr);
     ext_setProcTitle(std::string(room, 'T').c_str());
     EXPECT_EQ(std::string(block.begin(), block.end()), text) << "nothing may be written yet";
