@@ -25,8 +25,9 @@ bool greets() {
 // Each call must answer true in every thread, from the first round, made all together, on.
 void race(std::vector<bool (*)()> calls) {
     hv::test::write_file("sys/general.cfg", "Greeting=hello_world\n");
+    // The start count, 1234, as a little-endian 32-bit number after 40 bytes.
     hv::test::write_file("sys/sysdata", std::string(40, '\0') + std::string("\xd2\x04\0\0", 4));
-    setenv("TZ", "EST5", 1);
+    setenv("TZ", "EST5", 1);  // five hours west of UTC all year round
     constexpr int kThreads = 8;
     std::barrier together(kThreads);
     std::atomic<int> wrong = 0;
@@ -39,7 +40,7 @@ void race(std::vector<bool (*)()> calls) {
                     wrong += !call();
                 }
         });
-    threads.clear();
+    threads.clear();  // joins them
     EXPECT_EQ(wrong, 0);
 }
 
