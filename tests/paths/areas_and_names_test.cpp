@@ -151,6 +151,7 @@ TEST(Tokens, ResolveAndShortenExactlyOrNotAtAll) {
     const std::string mailbox = home + "box/x", slot = parent + "/y", too_long(300, 'a');
     const std::tuple<const char *, int, std::string> shortened[] = {
         {mailbox.c_str(), 1, "~box/x"}, {slot.c_str(), 1, "@/y"}, {"~/", 1, "~/"},
+        {"@/z", 1, "@/z"}, {"^/z", 1, "^/z"},
         {"/elsewhere", 0, "/elsewhere"}, {"^x", 0, "^x"}, {too_long.c_str(), 0, ""}};
     for (const auto &[name, result, expected] : shortened) {
         char out[HV_EXT_PATH_MAX];
